@@ -1,0 +1,137 @@
+#include "engine/chunk_stream.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/error.h"
+#include "engine/range_coder.h"
+#include "engine/settings.h"
+
+uint8_t raw_buffer[CHUNK_SIZE];
+uint8_t coded_buffer[CHUNK_SIZE];
+uint8_t* raw_cursor = raw_buffer;
+uint8_t* coded_cursor = coded_buffer;
+uint8_t* raw_end = raw_buffer + CHUNK_SIZE;
+uint8_t* coded_end = coded_buffer + CHUNK_SIZE;
+int64_t raw_read_pos = 0;
+int64_t coded_read_pos = 0;
+
+namespace {
+
+void write_to_entry(const void* data, uint32_t n)
+{
+    if (!write_file(write_handle, data, n)) fail_archive_write();
+    entry_length += n;
+}
+
+void write_full_chunk(uint8_t tag, const uint8_t* buffer)
+{
+    write_to_entry(&tag, 1);
+    write_to_entry(buffer, CHUNK_SIZE);
+}
+
+void write_last_chunk(uint8_t tag, const uint8_t* buffer, uint32_t n)
+{
+    const uint8_t head[3] = {tag, static_cast<uint8_t>((n - 1) & 0xFF),
+                             static_cast<uint8_t>((n - 1) >> 8)};
+    write_to_entry(head, 3);
+    write_to_entry(buffer, n);
+}
+
+// Finds the next chunk of one stream from *read_pos on, skipping the other
+// stream's chunks, and loads its payload into buffer. Returns the payload
+// size. Never searches past the entry's end.
+uint32_t load_next_chunk(int64_t* read_pos, uint8_t full_tag, uint8_t* buffer)
+{
+    for (;;) {
+        int64_t pos = *read_pos;
+        if (pos >= entry_data_end) fail_damaged("a stream ends before its data");
+        if (seek_file(read_handle, static_cast<uint64_t>(pos)) != pos)
+            fail_damaged("a chunk lies past the archive's end");
+        uint8_t head[3];
+        if (read_file(read_handle, head, 1) != 1)
+            fail_damaged("a chunk lies past the archive's end");
+        const uint8_t tag = head[0];
+        if (tag > CHUNK_CODED_LAST) fail_damaged("unknown chunk tag");
+        pos += 1;
+        uint32_t size = CHUNK_SIZE;
+        if (tag == CHUNK_RAW_LAST || tag == CHUNK_CODED_LAST) {
+            if (read_file(read_handle, head + 1, 2) != 2)
+                fail_damaged("a chunk header is cut short");
+            size = (static_cast<uint32_t>(head[1]) | (static_cast<uint32_t>(head[2]) << 8)) + 1;
+            pos += 2;
+        }
+        pos += size;
+        if (pos > entry_data_end) fail_damaged("a chunk runs past its entry");
+        *read_pos = pos;
+        if ((tag & 2) == (full_tag & 2)) {
+            if (read_file(read_handle, buffer, size) != static_cast<int64_t>(size))
+                fail_damaged("a chunk is cut short");
+            return size;
+        }
+    }
+}
+
+}  // namespace
+
+void flush_raw_chunk()
+{
+    write_full_chunk(CHUNK_RAW_FULL, raw_buffer);
+    raw_cursor = raw_buffer;
+}
+
+void flush_coded_chunk()
+{
+    write_full_chunk(CHUNK_CODED_FULL, coded_buffer);
+    coded_cursor = coded_buffer;
+}
+
+uint8_t refill_raw()
+{
+    const uint32_t size = load_next_chunk(&raw_read_pos, CHUNK_RAW_FULL, raw_buffer);
+    raw_end = raw_buffer + size;
+    raw_cursor = raw_buffer + 1;
+    return raw_buffer[0];
+}
+
+uint8_t refill_coded()
+{
+    const uint32_t size = load_next_chunk(&coded_read_pos, CHUNK_CODED_FULL, coded_buffer);
+    coded_end = coded_buffer + size;
+    coded_cursor = coded_buffer + 1;
+    return coded_buffer[0];
+}
+
+void print_progress(const char* name, int64_t done, int64_t written, bool final)
+{
+    const size_t len = std::strlen(name);
+    const char* shown = len > 32 ? name + (len - 32) : name;
+    std::printf("compress.. %s %" PRId64 " to %" PRId64 "  %s", shown, done, written,
+                final ? "\n" : "\r");
+    std::fflush(stdout);
+}
+
+void finish_entry(const char* path)
+{
+    for (int i = 0; i < 5; ++i) range_encoder_shift_low();
+
+    const uint32_t coded_n = static_cast<uint32_t>(coded_cursor - coded_buffer);
+    const uint32_t raw_n = static_cast<uint32_t>(raw_cursor - raw_buffer);
+    if (coded_n > 0) write_last_chunk(CHUNK_CODED_LAST, coded_buffer, coded_n);
+    if (raw_n > 0) write_last_chunk(CHUNK_RAW_LAST, raw_buffer, raw_n);
+    coded_cursor = coded_buffer;
+    raw_cursor = raw_buffer;
+
+    if (verbose && task_mode == MODE_SINGLE)
+        print_progress(path, input_size, static_cast<int64_t>(entry_length), true);
+
+    uint8_t length_bytes[8];
+    for (int i = 0; i < 8; ++i) length_bytes[i] = static_cast<uint8_t>(entry_length >> (8 * i));
+    if (seek_file(write_handle, static_cast<uint64_t>(entry_offset)) != entry_offset ||
+        !write_file(write_handle, length_bytes, 8))
+        fail_archive_write();
+
+    close_file(read_handle);
+    close_file(write_handle);
+}

@@ -1,0 +1,111 @@
+#include "platform/file_io.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool to_native_path(const char* path, char* out, size_t cap)
+{
+    size_t i = 0;
+    for (; path[i] != 0; ++i) {
+        if (i + 1 >= cap) return false;
+        out[i] = path[i] == '\\' ? '/' : path[i];
+    }
+    if (cap == 0) return false;
+    out[i] = 0;
+    return true;
+}
+
+FileHandle open_file(const char* path, int access, FileDisposition disposition)
+{
+    char native[PATH_LIMIT + 16];
+    if (!to_native_path(path, native, sizeof native)) return NO_FILE;
+
+    int flags = O_CLOEXEC;
+    switch (access) {
+    case FILE_READ: flags |= O_RDONLY; break;
+    case FILE_WRITE: flags |= O_WRONLY; break;
+    default: flags |= O_RDWR; break;
+    }
+    switch (disposition) {
+    case OPEN_EXISTING_FILE: break;
+    case CREATE_NEW_FILE: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_OR_TRUNCATE: flags |= O_CREAT | O_TRUNC; break;
+    case OPEN_OR_CREATE: flags |= O_CREAT; break;
+    }
+    int fd;
+    do {
+        fd = ::open(native, flags, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return NO_FILE;
+
+    // Only regular files are read and written as files.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return NO_FILE;
+    }
+    return fd;
+}
+
+int64_t read_file(FileHandle h, void* buffer, uint32_t n)
+{
+    if (h == NO_FILE) return -1;
+    uint8_t* p = static_cast<uint8_t*>(buffer);
+    uint32_t done = 0;
+    while (done < n) {
+        ssize_t got = ::read(h, p + done, n - done);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (got == 0) break;
+        done += static_cast<uint32_t>(got);
+    }
+    return done;
+}
+
+bool write_file(FileHandle h, const void* data, uint32_t n)
+{
+    if (h == NO_FILE) return false;
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    uint32_t done = 0;
+    while (done < n) {
+        ssize_t put = ::write(h, p + done, n - done);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (put == 0) return false;
+        done += static_cast<uint32_t>(put);
+    }
+    return true;
+}
+
+int64_t seek_file(FileHandle h, uint64_t position)
+{
+    if (h == NO_FILE || position > static_cast<uint64_t>(INT64_MAX)) return -1;
+    off_t at = ::lseek(h, static_cast<off_t>(position), SEEK_SET);
+    return at < 0 ? -1 : static_cast<int64_t>(at);
+}
+
+int64_t file_length(FileHandle h)
+{
+    struct stat st;
+    if (h == NO_FILE || fstat(h, &st) != 0) return -1;
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool truncate_file(FileHandle h, uint64_t size)
+{
+    return h != NO_FILE && ::ftruncate(h, static_cast<off_t>(size)) == 0;
+}
+
+void close_file(FileHandle& h)
+{
+    if (h == NO_FILE) return;
+    ::close(h);
+    h = NO_FILE;
+}

@@ -1,0 +1,53 @@
+// File access for the engine and the front end: open, read, write, seek and
+// close on plain descriptors. Paths may use '\\' or '/' as separators; they
+// are turned into '/' just before each system call.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+using FileHandle = int;
+constexpr FileHandle NO_FILE = -1;
+
+enum FileAccess : int {
+    FILE_READ = 1,
+    FILE_WRITE = 2,
+    FILE_READ_WRITE = 3,
+};
+
+enum FileDisposition : int {
+    OPEN_EXISTING_FILE,   // fail when the file does not exist
+    CREATE_NEW_FILE,      // fail when the file exists
+    CREATE_OR_TRUNCATE,   // create, or empty an existing file
+    OPEN_OR_CREATE,       // open, or create when missing; never truncates
+};
+
+// Longest path text the program handles, terminator excluded.
+constexpr size_t PATH_LIMIT = 260;
+
+// Copies path into out (cap bytes) with every '\\' turned into '/'.
+// Returns false when it does not fit.
+bool to_native_path(const char* path, char* out, size_t cap);
+
+// Opens path; returns NO_FILE on failure.
+FileHandle open_file(const char* path, int access, FileDisposition disposition);
+
+// Reads up to n bytes at the current position; returns the count read
+// (short at the file's end), or -1 on an error.
+int64_t read_file(FileHandle h, void* buffer, uint32_t n);
+
+// Writes all n bytes at the current position; false when they could not all
+// be written (a full disk, a closed handle).
+bool write_file(FileHandle h, const void* data, uint32_t n);
+
+// Moves to an absolute 64-bit position; returns it, or -1 on an error.
+int64_t seek_file(FileHandle h, uint64_t position);
+
+// Size of the open file, or -1.
+int64_t file_length(FileHandle h);
+
+// Cuts or extends the open file to size bytes.
+bool truncate_file(FileHandle h, uint64_t size);
+
+// Closes h once and sets it to NO_FILE, so that a second close does nothing
+// (a descriptor number may already belong to another file).
+void close_file(FileHandle& h);

@@ -1,0 +1,105 @@
+#include "tests/test_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "engine/chunk_stream.h"
+#include "engine/range_coder.h"
+
+namespace test_support {
+
+TempDir::TempDir()
+{
+    char tmpl[] = "/tmp/zendal-test-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir()
+{
+    std::string cmd = "rm -rf '" + path_ + "'";
+    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+void begin_entry(const std::string& path)
+{
+    write_handle = open_file(path.c_str(), FILE_READ_WRITE, CREATE_OR_TRUNCATE);
+    if (write_handle == NO_FILE) throw std::runtime_error("cannot create " + path);
+    // Eight zero bytes stand for the entry header: finish_entry writes the
+    // entry's length there.
+    const uint8_t header[8] = {};
+    write_file(write_handle, header, 8);
+    entry_offset = 0;
+    entry_length = 8;
+    range_encoder_start();
+}
+
+void end_entry()
+{
+    close_file(read_handle);
+    finish_entry("test");
+}
+
+void begin_reading(const std::string& path)
+{
+    read_handle = open_file(path.c_str(), FILE_READ, OPEN_EXISTING_FILE);
+    if (read_handle == NO_FILE) throw std::runtime_error("cannot open " + path);
+    entry_offset = 0;
+    entry_data_offset = 8;
+    entry_data_end = file_length(read_handle);
+    range_decoder_start();
+}
+
+void end_reading()
+{
+    close_file(read_handle);
+    entry_data_end = INT64_MAX;
+}
+
+std::vector<uint8_t> read_file_bytes(const std::string& path)
+{
+    std::vector<uint8_t> out;
+    if (FILE* f = std::fopen(path.c_str(), "rb")) {
+        uint8_t buf[65536];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+        std::fclose(f);
+    }
+    return out;
+}
+
+void write_file_bytes(const std::string& path, const std::vector<uint8_t>& data)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) throw std::runtime_error("cannot write " + path);
+    if (!data.empty()) std::fwrite(data.data(), 1, data.size(), f);
+    std::fclose(f);
+}
+
+std::vector<uint8_t> random_bytes(size_t n, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> out(n);
+    for (auto& b : out) b = static_cast<uint8_t>(rng() >> 24);
+    return out;
+}
+
+std::vector<uint8_t> text_bytes(size_t n, uint32_t seed)
+{
+    static const char* words[] = {"the", "archive", "of", "a", "block", "is", "coded", "and",
+                                  "restored", "byte", "for", "every", "file", "in", "order",
+                                  "with", "its", "model", "stream", "chunk", "record", "to"};
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> out;
+    out.reserve(n + 16);
+    while (out.size() < n) {
+        const char* w = words[rng() % (sizeof words / sizeof *words)];
+        while (*w) out.push_back(static_cast<uint8_t>(*w++));
+        out.push_back(rng() % 13 == 0 ? '\n' : ' ');
+    }
+    out.resize(n);
+    return out;
+}
+
+}  // namespace test_support

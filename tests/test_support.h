@@ -1,0 +1,56 @@
+// Shared fixtures for the tests: temporary directories, a way to write one
+// archive entry's streams into a real file and read them back, and samples.
+#pragma once
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+// The statement must end the process with exit code 1 and the one-line
+// damage report (printed on standard output, which the check redirects).
+#define EXPECT_DAMAGED(statement)                                                  \
+    EXPECT_EXIT(                                                                   \
+        {                                                                          \
+            dup2(2, 1);                                                            \
+            statement;                                                             \
+        },                                                                         \
+        testing::ExitedWithCode(1), "Error: archive .* is damaged")
+
+namespace test_support {
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Writing one entry whose header is just its 8-byte length: opens path as
+// the archive (write_handle), writes the zero length, starts the range
+// encoder. The test then codes into the streams and calls end_entry().
+void begin_entry(const std::string& path);
+// finish_entry() with an input handle that is not open.
+void end_entry();
+// Reading it back: opens path as read_handle, entry_data_offset = 8,
+// entry_data_end = the file's size, and starts the range decoder.
+void begin_reading(const std::string& path);
+void end_reading();
+
+std::vector<uint8_t> read_file_bytes(const std::string& path);
+void write_file_bytes(const std::string& path, const std::vector<uint8_t>& data);
+
+std::vector<uint8_t> random_bytes(size_t n, uint32_t seed);
+// English-like text built from a fixed word list.
+std::vector<uint8_t> text_bytes(size_t n, uint32_t seed);
+
+}  // namespace test_support
