@@ -13,6 +13,10 @@
 constexpr int32_t SUBBLOCK_SIZE = 16384;
 constexpr uint32_t RAW_LEVEL_LIMIT = 791;  // entropy level above which a sub-block goes raw
 
+// Where the three counter regions start in BitModel::table.
+constexpr int32_t ORDER1_BASE = 256;
+constexpr int32_t REFINE_BASE = 65792;
+
 struct BitModel {
     int16_t table[69888];  // 256 order-0, 65536 order-1, 4096 refinement counters
     int32_t prev_byte;     // last byte coded by the model
@@ -25,6 +29,11 @@ struct BitModel {
     // Decodes one bit at the current node from the range decoder, updates the
     // three counters and sets node = 2 x node + bit.
     inline void decode_bit();
+
+    // The order-1 counters of the current previous byte and the refinement
+    // counters of the current run flag; both are indexed further by node.
+    int16_t* order1_row() { return table + ORDER1_BASE + 256 * prev_byte; }
+    int16_t* refine_row() { return table + REFINE_BASE + 2048 * run_flag; }
 };
 
 extern BitModel bit_model;
@@ -34,3 +43,79 @@ extern uint8_t raw_subblock_flag;
 
 // Codes length bytes of data in 16 KiB sub-blocks into the entry's streams.
 void cm_encode(const uint8_t* data, int32_t length);
+
+// One modelled bit, the same arithmetic in both directions. order0 is the
+// table's start, order1 and refine the rows above; range, low and code are
+// the caller's copies of the range coder state, which it keeps in locals
+// across a whole sub-block. The choices between the two parts of the range
+// are made with masks rather than branches: the bits of well-modelled data
+// are what a branch predictor guesses worst.
+namespace bit_coding {
+
+// Shifts the range coder's globals until rc_range is at least 2^24 again,
+// sending bytes out of rc_low. Out of line: it is rare on modelled data.
+void normalise_encoder();
+
+// The counters move a quarter (order 0), a sixteenth (order 1) or a
+// sixty-fourth (refinement) of the way toward their limit on the bit's side.
+// The shifts are arithmetic (floor), so a falling counter stops a few steps
+// short of its negative limit and p stays within 82 .. 65531.
+inline void update(int16_t* a_slot, int a, int16_t* b_slot, int b, int16_t* c_slot, int c, int bit)
+{
+    const int limit = bit * 16382 - 8191;
+    const int refine_limit = bit * 32766 - 16383;
+    *a_slot = static_cast<int16_t>(a - ((a - limit) >> 2));
+    *b_slot = static_cast<int16_t>(b - ((b - limit) >> 4));
+    *c_slot = static_cast<int16_t>(c - ((c - refine_limit) >> 6));
+}
+
+inline void encode(int16_t* order0, int16_t* order1, int16_t* refine, int node, int bit,
+                   uint64_t& low, uint32_t& range)
+{
+    const int a = order0[node];
+    const int b = order1[node];
+    const int s = a + b + 16383;
+    int16_t* c_slot = refine + 8 * node + (s >> 12);
+    const int c = *c_slot;
+    const uint32_t bound = static_cast<uint32_t>(s + c + 16383) * (range >> 16);
+    // A 1 takes the lower part of the range, a 0 the upper part.
+    const uint32_t one = 0u - static_cast<uint32_t>(bit);
+    low += bound & ~one;
+    range = (bound & one) | ((range - bound) & ~one);
+    update(order0 + node, a, order1 + node, b, c_slot, c, bit);
+    if (range < (1u << 24)) {
+        rc_low = low;
+        rc_range = range;
+        normalise_encoder();
+        low = rc_low;
+        range = rc_range;
+    }
+}
+
+inline int decode(int16_t* order0, int16_t* order1, int16_t* refine, int node, uint32_t& range,
+                  uint32_t& code)
+{
+    const int a = order0[node];
+    const int b = order1[node];
+    const int s = a + b + 16383;
+    int16_t* c_slot = refine + 8 * node + (s >> 12);
+    const int c = *c_slot;
+    const uint32_t bound = static_cast<uint32_t>(s + c + 16383) * (range >> 16);
+    const int bit = code < bound;
+    const uint32_t one = 0u - static_cast<uint32_t>(bit);
+    code -= bound & ~one;
+    range = (bound & one) | ((range - bound) & ~one);
+    update(order0 + node, a, order1 + node, b, c_slot, c, bit);
+    while (range < (1u << 24)) {
+        range <<= 8;
+        code = (code << 8) + get_coded_byte();
+    }
+    return bit;
+}
+
+}  // namespace bit_coding
+
+inline void BitModel::decode_bit()
+{
+    node = 2 * node + bit_coding::decode(table, order1_row(), refine_row(), node, rc_range, rc_code);
+}

@@ -14,3 +14,4 @@ int64_t input_size = 0;
 uint64_t piece_start = 0;
 uint64_t piece_end = 0;
 int64_t piece_done = 0;
+int32_t entry_file_kind = -1;

@@ -20,3 +20,7 @@ extern int64_t input_size;   // bytes of the file piece the entry holds
 extern uint64_t piece_start; // offset of the piece in its file
 extern uint64_t piece_end;   // offset just past the piece
 extern int64_t piece_done;   // bytes of the piece handled before this block
+
+// Kind the first run of an entry starts with: -1 at the entry's start, then
+// the kind the header sniffing found.
+extern int32_t entry_file_kind;

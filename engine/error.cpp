@@ -15,14 +15,29 @@ void fail_damaged(const char* what)
     std::exit(1);
 }
 
-void fail_archive_write()
+namespace {
+
+// The header of the entry in progress still says length 0; cutting the file
+// back to where the entry started leaves only complete entries.
+[[noreturn]] void cut_entry_and_exit()
 {
-    // The header of the entry in progress still says length 0; cutting the
-    // file back to where the entry started leaves only complete entries.
     truncate_file(write_handle, static_cast<uint64_t>(entry_offset));
-    std::printf("Error: cannot write Archive file %s\n", error_archive_name);
     std::fflush(stdout);
     std::exit(1);
+}
+
+}  // namespace
+
+void fail_archive_write()
+{
+    std::printf("Error: cannot write Archive file %s\n", error_archive_name);
+    cut_entry_and_exit();
+}
+
+void fail_encoding(const char* what)
+{
+    std::printf("Error: %s\n", what);
+    cut_entry_and_exit();
 }
 
 void fail_no_memory()

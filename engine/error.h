@@ -14,5 +14,9 @@ extern const char* error_archive_name;
 // progress is cut off, so the archive ends with its last complete entry.
 [[noreturn]] void fail_archive_write();
 
+// Encoding cannot go on ("Error: <what>"): the entry in progress is cut off
+// as for a failed write.
+[[noreturn]] void fail_encoding(const char* what);
+
 // Working memory could not be allocated: "No memory \n".
 [[noreturn]] void fail_no_memory();

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,6 +102,16 @@ int64_t file_length(FileHandle h)
 bool truncate_file(FileHandle h, uint64_t size)
 {
     return h != NO_FILE && ::ftruncate(h, static_cast<off_t>(size)) == 0;
+}
+
+bool lock_file(FileHandle h)
+{
+    if (h == NO_FILE) return false;
+    int r;
+    do {
+        r = ::flock(h, LOCK_EX);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
 }
 
 void close_file(FileHandle& h)

@@ -48,6 +48,10 @@ int64_t file_length(FileHandle h);
 // Cuts or extends the open file to size bytes.
 bool truncate_file(FileHandle h, uint64_t size);
 
+// Waits for an exclusive lock on the open file, held until it is closed.
+// Two processes appending to one archive thus write their entries in turn.
+bool lock_file(FileHandle h);
+
 // Closes h once and sets it to NO_FILE, so that a second close does nothing
 // (a descriptor number may already belong to another file).
 void close_file(FileHandle& h);

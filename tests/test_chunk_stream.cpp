@@ -134,7 +134,9 @@ TEST(ChunkStream, DirectBitsRoundTripWithRawBytesBetween)
     begin_reading(path);
     for (size_t i = 0; i < data.size(); ++i) {
         ASSERT_EQ(range_decode_direct_bit(), data[i] & 1);
-        if (data[i] & 2) ASSERT_EQ(get_raw_byte(), data[i]);
+        if (data[i] & 2) {
+            ASSERT_EQ(get_raw_byte(), data[i]);
+        }
     }
     end_reading();
 }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "engine/chunk_stream.h"
+#include "engine/dna_codons.h"
 #include "engine/range_coder.h"
 
 namespace test_support {
@@ -103,3 +104,15 @@ std::vector<uint8_t> text_bytes(size_t n, uint32_t seed)
 }
 
 }  // namespace test_support
+
+namespace {
+
+// What the program's start-up sets up once: the codon trie.
+class StartUp : public testing::Environment {
+public:
+    void SetUp() override { dna_build_trie(); }
+};
+
+const testing::Environment* const start_up = testing::AddGlobalTestEnvironment(new StartUp);
+
+}  // namespace

@@ -1,0 +1,127 @@
+// Whole blocks through the records at -m4 (16 MiB blocks), per kind of data,
+// beside divbwt's own speed on the same blocks. The samples come from
+// bench/make-samples (ZENDAL_SAMPLES, /tmp/zendal-samples by default).
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <divsufsort.h>
+#include <string>
+#include <vector>
+
+#include "bench/bench.h"
+#include "engine/block_analyser.h"
+#include "engine/chunk_stream.h"
+#include "engine/dna_codons.h"
+#include "engine/entry_state.h"
+#include "engine/range_coder.h"
+#include "engine/records.h"
+#include "engine/work_memory.h"
+
+namespace {
+
+const uint32_t BLOCK = 16u << 20;
+
+// The files of one sample directory, concatenated, at most `limit` bytes.
+std::vector<uint8_t> load_kind(const std::string& kind, size_t limit)
+{
+    const char* root = std::getenv("ZENDAL_SAMPLES");
+    const std::string dir = std::string(root ? root : "/tmp/zendal-samples") + "/" + kind;
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<uint8_t> data;
+    for (const std::string& n : names) {
+        if (data.size() >= limit) break;
+        if (FILE* f = std::fopen((dir + "/" + n).c_str(), "rb")) {
+            uint8_t buf[1 << 16];
+            size_t got;
+            while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) data.insert(data.end(), buf, buf + got);
+            std::fclose(f);
+        }
+    }
+    if (data.size() > limit) data.resize(limit);
+    return data;
+}
+
+void encode(const std::vector<uint8_t>& data, const char* path)
+{
+    allocate_work_memory(static_cast<int32_t>(BLOCK));
+    write_handle = open_file(path, FILE_READ_WRITE, CREATE_OR_TRUNCATE);
+    const uint8_t header[8] = {};
+    write_file(write_handle, header, 8);
+    entry_offset = 0;
+    entry_length = 8;
+    range_encoder_start();
+    input_size = static_cast<int64_t>(data.size());
+    entry_file_kind = -1;
+    for (piece_done = 0; piece_done < input_size;) {
+        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(BLOCK, input_size - piece_done));
+        std::memcpy(block_buffer, data.data() + piece_done, n);
+        if (entry_file_kind == -1) entry_file_kind = block_analyser.analyse_header(block_buffer, n);
+        segment_block(block_buffer, n);
+        piece_done += n;
+    }
+    finish_entry(path);
+}
+
+bool decode(const std::vector<uint8_t>& data, const char* path)
+{
+    allocate_work_memory(static_cast<int32_t>(BLOCK));
+    read_handle = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
+    entry_data_offset = 8;
+    entry_data_end = file_length(read_handle);
+    range_decoder_start();
+    bool same = true;
+    for (size_t done = 0; done < data.size();) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(BLOCK, data.size() - done));
+        decode_block_records(block_buffer, n);
+        same = same && std::memcmp(block_buffer, data.data() + done, n) == 0;
+        done += n;
+    }
+    close_file(read_handle);
+    return same;
+}
+
+void bench_kind(const std::string& kind)
+{
+    dna_build_trie();
+    const std::vector<uint8_t> data = load_kind(kind, 32u << 20);
+    if (data.empty()) {
+        std::printf("records %-8s no samples: run bench/make-samples\n", kind.c_str());
+        return;
+    }
+    const char* path = "/tmp/zendal-bench.entry";
+    const double enc = bench::best_seconds(2, [&] { encode(data, path); });
+    const int64_t packed = file_length(open_file(path, FILE_READ, OPEN_EXISTING_FILE));
+    bool same = true;
+    const double dec = bench::best_seconds(2, [&] { same = decode(data, path); });
+
+    std::vector<uint8_t> copy(BLOCK);
+    std::vector<saidx_t> sa(BLOCK);
+    const double bwt = bench::best_seconds(2, [&] {
+        for (size_t done = 0; done < data.size(); done += BLOCK) {
+            const size_t n = std::min<size_t>(BLOCK, data.size() - done);
+            std::memcpy(copy.data(), data.data() + done, n);
+            divbwt(copy.data(), copy.data(), sa.data(), static_cast<saidx_t>(n));
+        }
+    });
+    char ratio[96];
+    std::snprintf(ratio, sizeof ratio, "-> %lld bytes (%.3f)%s", static_cast<long long>(packed),
+                  double(packed) / double(data.size()), same ? "" : " DECODED DIFFERENTLY");
+    bench::report("records " + kind + " compress -m4", data.size(), enc, ratio);
+    bench::report("records " + kind + " decompress -m4", data.size(), dec);
+    bench::report("records " + kind + " divbwt alone", data.size(), bwt);
+    std::remove(path);
+}
+
+}  // namespace
+
+BENCH_CASE("records text") { bench_kind("text"); }
+BENCH_CASE("records exe") { bench_kind("exe"); }
+BENCH_CASE("records image") { bench_kind("image"); }
+BENCH_CASE("records audio") { bench_kind("audio"); }

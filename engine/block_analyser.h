@@ -1,0 +1,32 @@
+// Block analysis: sniffs a file header at the start of each entry, follows
+// media objects embedded in other data, and classifies every piece of every
+// block as generic, stride, DNA, audio or image data.
+#pragma once
+#include <cstdint>
+
+#include "engine/piece_types.h"
+
+struct BlockAnalyser {
+    int32_t file_kind;         // kind of the whole entry from its header
+    int32_t block_kind;        // kind of the object followed
+    int32_t media_bytes_left;  // > 0 following, 0 searching, < 0 ended
+
+    // Resets the state for a new entry and sniffs its first block.
+    int32_t analyse_header(const uint8_t* header, uint32_t len);
+    // Kind of the entry from the header at its start; len is at least 128
+    // (a shorter block gives PIECE_GENERIC).
+    int32_t detect_file_kind(const uint8_t* header, int32_t len);
+    // Piece type of the next piece of the entry, in file order.
+    int32_t classify_piece(uint8_t* piece, uint32_t len);
+    // Lag index 0..4 into STRIDE_TABLE, or -1.
+    int32_t detect_sample_stride(const uint8_t* data, uint32_t len);
+};
+
+extern BlockAnalyser block_analyser;
+
+void block_analyser_construct(BlockAnalyser* analyser);
+void block_analyser_destroy(BlockAnalyser* analyser);
+
+// Width x height of a PNM header at `header` with n bytes available; sets
+// image_width and image_height.
+int64_t parse_pnm_size(const uint8_t* header, int32_t n);
