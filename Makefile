@@ -1,5 +1,6 @@
 # make run   install what is missing, build, and run the archiver on a sample
-# make test  install what is missing, build both builds, run all their tests
+# make test  install what is missing, build both builds, run all their tests and
+#            check that both builds write the same archives
 # make bench build the 64-bit build and run the benchmark
 
 BUILD64 := build/x86-64
@@ -27,6 +28,7 @@ run: build64
 test: build64 build32
 	$(BUILD64)/zendal_tests
 	$(BUILD32)/zendal_tests
+	scripts/check-builds
 
 bench: build64
 	$(BUILD64)/zendal_bench $(CASE)

@@ -1,0 +1,126 @@
+#include "archive/entry_writer.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/path_utils.h"
+#include "archive/settings.h"
+#include "engine/block_analyser.h"
+#include "engine/chunk_stream.h"
+#include "engine/entry_state.h"
+#include "engine/error.h"
+#include "engine/range_coder.h"
+#include "engine/records.h"
+#include "engine/settings.h"
+#include "engine/work_memory.h"
+#include "platform/file_io.h"
+
+uint8_t entry_reset_flag = 0;
+uint8_t solid_open = 0;
+int64_t block_bytes = 0;
+
+namespace {
+
+void put_le(uint8_t*& p, uint64_t v, int bytes)
+{
+    for (int i = 0; i < bytes; ++i) *p++ = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Position of the piece_length field in the header being written.
+int64_t piece_length_field = 0;
+
+}  // namespace
+
+void compress_range_to_entry(char* path, char* name, char* dir)
+{
+    read_handle = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
+    if (read_handle == NO_FILE) {
+        std::printf("Error: cannot open Input file %s\n", path);
+        return;
+    }
+    // Opened or created, never truncated: an archive that fails to open for
+    // a moment must not lose its entries.
+    write_handle = open_file(archive_path, FILE_READ_WRITE, OPEN_OR_CREATE);
+    if (write_handle == NO_FILE) {
+        std::printf("Error: cannot open Output file %s\n", archive_path);
+        std::fflush(stdout);
+        std::exit(1);
+    }
+    error_archive_name = archive_path;
+    // Another run appending to the same archive waits until this entry is done.
+    lock_file(write_handle);
+
+    entry_offset = file_length(write_handle);
+    seek_file(write_handle, static_cast<uint64_t>(entry_offset));
+    input_size = static_cast<int64_t>(piece_end - piece_start);
+
+    if (!solid_flag || !solid_open) {
+        allocate_work_memory(static_cast<int32_t>(block_size_option));
+        if (solid_flag) solid_open = 1;
+        entry_reset_flag = 1;
+    } else {
+        entry_reset_flag = 0;
+    }
+    block_bytes = block_size_option;
+    collapse_separators(path);
+    entry_length = 0;
+    piece_done = 0;
+    if (recurse_flag) {
+        collapse_separators(name);
+        collapse_separators(dir);
+    }
+
+    const size_t name_size = std::strlen(name) + 1;
+    const size_t dir_size = std::strlen(dir) + 1;
+    uint8_t header[ENTRY_HEADER_FIXED + 2 * (PATH_LIMIT + 1)];
+    uint8_t* p = header;
+    put_le(p, 0, 8);
+    *p++ = solid_flag;
+    *p++ = entry_reset_flag;
+    put_le(p, name_size, 2);
+    std::memcpy(p, name, name_size);
+    p += name_size;
+    put_le(p, dir_size, 2);
+    std::memcpy(p, dir, dir_size);
+    p += dir_size;
+    piece_length_field = entry_offset + (p - header);
+    put_le(p, static_cast<uint64_t>(input_size), 8);
+    put_le(p, piece_start, 8);
+    put_le(p, block_size_option, 4);
+    const uint32_t header_size = static_cast<uint32_t>(p - header);
+    if (!write_file(write_handle, header, header_size)) fail_archive_write();
+    entry_length = header_size;
+
+    range_encoder_start();
+    seek_file(read_handle, piece_start);
+    entry_file_kind = -1;
+
+    while (piece_done < input_size) {
+        if (piece_done + block_bytes > input_size) block_bytes = input_size - piece_done;
+        const int64_t got = read_file(read_handle, block_buffer, static_cast<uint32_t>(block_bytes));
+        if (got != block_bytes) {
+            // The file shrank while it was packed: the entry keeps only the
+            // bytes that were read, and says so in its header.
+            std::printf("Error: Input file %s is shorter than when it was listed\n", path);
+            block_bytes = got < 0 ? 0 : got;
+            input_size = piece_done + block_bytes;
+            uint8_t field[8];
+            uint8_t* f = field;
+            put_le(f, static_cast<uint64_t>(input_size), 8);
+            if (seek_file(write_handle, static_cast<uint64_t>(piece_length_field)) < 0 ||
+                !write_file(write_handle, field, 8) ||
+                seek_file(write_handle, static_cast<uint64_t>(entry_offset) + entry_length) < 0)
+                fail_archive_write();
+            if (block_bytes == 0) break;
+        }
+        if (entry_file_kind == -1)
+            entry_file_kind = block_analyser.analyse_header(block_buffer, static_cast<uint32_t>(block_bytes));
+        segment_block(block_buffer, static_cast<uint32_t>(block_bytes));
+        piece_done += block_bytes;
+        if (verbose && task_mode == MODE_SINGLE)
+            print_progress(path, piece_done, static_cast<int64_t>(entry_length), false);
+    }
+    finish_entry(path);
+}

@@ -1,0 +1,258 @@
+#include "archive/extractor.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+#include "archive/entry_writer.h"
+#include "archive/path_utils.h"
+#include "archive/settings.h"
+#include "engine/chunk_stream.h"
+#include "engine/entry_state.h"
+#include "engine/error.h"
+#include "engine/range_coder.h"
+#include "engine/records.h"
+#include "engine/settings.h"
+#include "engine/work_memory.h"
+#include "platform/file_io.h"
+
+int64_t archive_size = 0;
+uint8_t entry_write_flag = 0;
+uint32_t listed_count = 0;
+
+namespace {
+
+char entry_name[PATH_LIMIT + 1];
+char entry_dir[PATH_LIMIT + 1];
+char output_dir[2 * PATH_LIMIT + 4];
+uint32_t entry_block_size = 0;
+uint32_t entry_header_size = 0;
+
+// Byte ranges of each output file written in this run, so that a file
+// stored in pieces is cut back to its stored length without losing pieces.
+std::map<std::string, std::vector<std::pair<uint64_t, uint64_t>>> written_ranges;
+
+void read_exact(void* buffer, uint32_t n)
+{
+    if (read_file(read_handle, buffer, n) != static_cast<int64_t>(n))
+        fail_damaged("an entry header is cut short");
+}
+
+uint64_t read_le(int bytes)
+{
+    uint8_t b[8];
+    read_exact(b, static_cast<uint32_t>(bytes));
+    uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[i];
+    return v;
+}
+
+// A zero-terminated text field of the header: u16 size (terminator
+// included), then the bytes. Returns the size.
+uint32_t read_text_field(char* out)
+{
+    const uint32_t size = static_cast<uint32_t>(read_le(2));
+    if (size == 0 || size > PATH_LIMIT + 1) fail_damaged("a name in an entry header is out of range");
+    read_exact(out, size);
+    if (out[size - 1] != 0) fail_damaged("a name in an entry header is not terminated");
+    return size;
+}
+
+// Reads the header of the entry at entry_offset into the entry globals and
+// checks that the entry lies inside the archive.
+void read_entry_header()
+{
+    if (seek_file(read_handle, static_cast<uint64_t>(entry_offset)) != entry_offset)
+        fail_damaged("an entry lies past the archive's end");
+    entry_length = read_le(8);
+    solid_flag = static_cast<uint8_t>(read_le(1));
+    entry_reset_flag = static_cast<uint8_t>(read_le(1));
+    const uint32_t name_size = read_text_field(entry_name);
+    const uint32_t dir_size = read_text_field(entry_dir);
+    input_size = static_cast<int64_t>(read_le(8));
+    piece_start = read_le(8);
+    entry_block_size = static_cast<uint32_t>(read_le(4));
+    entry_header_size = ENTRY_HEADER_FIXED + name_size + dir_size;
+    // The writer stores paths of at most PATH_LIMIT characters in all.
+    if (std::strlen(entry_dir) + std::strlen(entry_name) > PATH_LIMIT)
+        fail_damaged("a stored path is too long");
+    if (entry_length < entry_header_size || entry_length > static_cast<uint64_t>(archive_size - entry_offset))
+        fail_damaged("an entry length is out of range");
+}
+
+void open_archive_for_reading()
+{
+    read_handle = open_file(archive_path, FILE_READ, OPEN_EXISTING_FILE);
+    if (read_handle == NO_FILE) {
+        std::printf("Error: cannot open Archive file %s\n", archive_path);
+        std::fflush(stdout);
+        std::exit(1);
+    }
+    error_archive_name = archive_path;
+    archive_size = file_length(read_handle);
+    entry_offset = 0;
+    seek_file(read_handle, 0);
+}
+
+// The stored directory and name into path_buffer, and the name's last
+// component into name_buffer.
+void stored_path_to_buffers()
+{
+    std::strcpy(path_buffer, entry_dir);
+    std::strcat(path_buffer, entry_name);
+    base_name_of_path_buffer();
+}
+
+// A stored name or directory that would leave the destination: a '..'
+// component, or a name that is empty, "." or holds a separator.
+bool entry_path_is_safe()
+{
+    if (entry_name[0] == 0 || std::strcmp(entry_name, ".") == 0 || std::strcmp(entry_name, "..") == 0)
+        return false;
+    if (std::strpbrk(entry_name, "/\\") != nullptr) return false;
+    const char* p = entry_dir;
+    while (*p) {
+        const char* end = p;
+        while (*end && *end != '/' && *end != '\\') ++end;
+        if (end - p == 2 && p[0] == '.' && p[1] == '.') return false;
+        p = *end ? end + 1 : end;
+    }
+    return true;
+}
+
+bool same_file(FileHandle a, FileHandle b)
+{
+    struct stat sa, sb;
+    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+void extract_archive(const char* pattern)
+{
+    open_archive_for_reading();
+    while (entry_offset < archive_size) {
+        read_entry_header();
+        stored_path_to_buffers();
+        for (char* c = name_buffer; *c; ++c)
+            if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c + ('a' - 'A'));
+        const int match = match_wildcard_name(pattern);
+        const uint64_t length = entry_length;
+        if (solid_flag != 0) {
+            entry_write_flag = static_cast<uint8_t>(match);
+            extract_entry();
+        } else if (match) {
+            entry_write_flag = 1;
+            extract_entry();
+        }
+        entry_offset += static_cast<int64_t>(length);
+    }
+    close_file(read_handle);
+}
+
+void extract_entry()
+{
+    read_entry_header();
+    entry_data_offset = entry_offset + entry_header_size;
+    entry_data_end = entry_offset + static_cast<int64_t>(entry_length);
+
+    std::snprintf(output_dir, sizeof output_dir, "%s\\%s", dest_dir, entry_dir);
+    const int path_length = std::snprintf(path_buffer, sizeof path_buffer, "%s%s", output_dir, entry_name);
+    if (entry_write_flag && !entry_path_is_safe()) {
+        std::printf("Error: unsafe path %s%s in archive, not extracted\n", entry_dir, entry_name);
+        entry_write_flag = 0;
+    }
+    if (entry_write_flag && (path_length < 0 || static_cast<size_t>(path_length) > PATH_LIMIT)) {
+        std::printf("Error: path too long %s%s, not extracted\n", dest_dir, entry_name);
+        entry_write_flag = 0;
+    }
+
+    FileHandle output = NO_FILE;
+    if (entry_write_flag) {
+        create_directories(output_dir);
+        collapse_separators(path_buffer);
+        output = open_file(path_buffer, FILE_READ_WRITE, OPEN_OR_CREATE);
+        if (output != NO_FILE && same_file(output, read_handle)) close_file(output);
+        if (output == NO_FILE) {
+            std::printf("Error: cannot open Output file %s\n", path_buffer);
+            entry_write_flag = 0;
+        } else if (verbose) {
+            std::printf(" %s \n", path_buffer);
+        }
+    }
+    if (input_size < 0) {
+        std::fprintf(stderr, "size error\n");
+        std::exit(1);
+    }
+    const std::string output_path = path_buffer;
+
+    const bool valid_block_size = entry_block_size >= (1u << 20) && entry_block_size <= (256u << 20) &&
+                                  (entry_block_size & (entry_block_size - 1)) == 0;
+    if (!valid_block_size) fail_damaged("an entry's block size is out of range");
+    if (entry_reset_flag) {
+        allocate_work_memory(static_cast<int32_t>(entry_block_size));
+    } else if (block_size != entry_block_size) {
+        fail_damaged("an entry continues a solid run that was not decoded before it");
+    }
+
+    // A piece that overlaps bytes written earlier in this run is a newer copy
+    // of the file: it replaces the file rather than mixing with the old one.
+    std::vector<std::pair<uint64_t, uint64_t>>* ranges = nullptr;
+    const uint64_t piece_stop = piece_start + static_cast<uint64_t>(input_size);
+    if (output != NO_FILE) {
+        ranges = &written_ranges[output_path];
+        for (const auto& r : *ranges)
+            if (r.first < piece_stop && piece_start < r.second) {
+                ranges->clear();
+                truncate_file(output, 0);
+                break;
+            }
+    }
+
+    block_bytes = entry_block_size;
+    range_decoder_start();
+    while (piece_done < input_size) {
+        if (block_bytes > input_size - piece_done) block_bytes = input_size - piece_done;
+        decode_block_records(block_buffer, static_cast<uint32_t>(block_bytes));
+        if (output != NO_FILE) {
+            if (seek_file(output, piece_start + static_cast<uint64_t>(piece_done)) < 0 ||
+                !write_file(output, block_buffer, static_cast<uint32_t>(block_bytes))) {
+                std::printf("Error: cannot write Output file %s\n", output_path.c_str());
+                close_file(output);
+            }
+        }
+        piece_done += block_bytes;
+    }
+    if (output != NO_FILE) {
+        // Bytes past every piece written in this run are left over from an
+        // older, longer file: the file ends where its stored pieces end.
+        ranges->push_back({piece_start, piece_stop});
+        uint64_t end = 0;
+        for (const auto& r : *ranges) end = r.second > end ? r.second : end;
+        if (file_length(output) > static_cast<int64_t>(end)) truncate_file(output, end);
+        close_file(output);
+    }
+}
+
+void list_archive(const char* pattern)
+{
+    open_archive_for_reading();
+    while (entry_offset < archive_size) {
+        read_entry_header();
+        stored_path_to_buffers();
+        if (match_wildcard_name(pattern)) {
+            ++listed_count;
+            // Control bytes of a stored name are shown as '?'.
+            for (char* c = path_buffer; *c; ++c)
+                if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
+            std::printf("%s%s\n", path_buffer, solid_flag ? " - solid" : "");
+        }
+        entry_offset += static_cast<int64_t>(entry_length);
+    }
+    close_file(read_handle);
+}

@@ -1,0 +1,20 @@
+// Extraction and listing: walking an archive's entries by their lengths,
+// decoding the matching ones into the destination, and listing them.
+#pragma once
+#include <cstdint>
+
+extern int64_t archive_size;      // size of the archive when it was opened
+extern uint8_t entry_write_flag;  // 1 when the entry being decoded is written
+extern uint32_t listed_count;     // entries printed by list_archive in this run
+
+// Extracts the entries whose lower-cased file names match the lower-cased
+// pattern into dest_dir. Entries of a solid run are decoded whether they
+// match or not, since later entries continue their model state.
+void extract_archive(const char* pattern);
+
+// Decodes the entry at entry_offset (read_handle positioned there) into
+// dest_dir, writing the file when entry_write_flag is 1.
+void extract_entry();
+
+// Prints the stored path of every entry whose file name matches pattern.
+void list_archive(const char* pattern);

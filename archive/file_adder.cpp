@@ -1,0 +1,50 @@
+#include "archive/file_adder.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "archive/entry_writer.h"
+#include "archive/path_utils.h"
+#include "archive/settings.h"
+#include "engine/entry_state.h"
+
+namespace {
+
+// True when path names the archive being written (packing it into itself
+// would read what is being appended) or the control file of a task run.
+bool is_own_file(const char* path)
+{
+    char native[PATH_LIMIT + 16];
+    struct stat file, other;
+    if (!to_native_path(path, native, sizeof native) || ::stat(native, &file) != 0) return false;
+    for (const char* own : {static_cast<const char*>(archive_path), static_cast<const char*>(control_path)}) {
+        char own_native[PATH_LIMIT + 16];
+        if (to_native_path(own, own_native, sizeof own_native) && ::stat(own_native, &other) == 0 &&
+            other.st_dev == file.st_dev && other.st_ino == file.st_ino)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void FileAdder::add_file(const FileEntry& entry)
+{
+    if (entry.path.size() > PATH_LIMIT) {
+        report_path_too_long(entry.path.c_str());
+        return;
+    }
+    std::memcpy(path, entry.path.c_str(), entry.path.size() + 1);
+    if (is_own_file(path)) return;
+
+    piece_start = 0;
+    piece_end = static_cast<uint64_t>(static_cast<int64_t>(file_size(path)));
+    // The name and directory come from two different result buffers.
+    char name[PATH_LIMIT + 1];
+    char dir[PATH_LIMIT + 1];
+    std::strcpy(name, last_component(path));
+    std::strcpy(dir, relative_directory(path));
+    compress_range_to_entry(path, name, dir);
+    input_total += entry.size;
+}

@@ -1,0 +1,158 @@
+// Start-up, command line and the flow of one command: `a` packs, `x`
+// extracts, `l` lists.
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "archive/command_line.h"
+#include "archive/console.h"
+#include "archive/extractor.h"
+#include "archive/file_adder.h"
+#include "archive/input_collection.h"
+#include "archive/path_utils.h"
+#include "archive/settings.h"
+#include "engine/block_analyser.h"
+#include "engine/dna_codons.h"
+#include "engine/entry_state.h"
+#include "engine/settings.h"
+#include "platform/system_info.h"
+
+namespace {
+
+// Packs the inputs named by inputs[0..count) into archive_path.
+void collect_and_add(const char* const* inputs, int count)
+{
+    try {
+        // collect_arguments skips its first element, the program's own name.
+        std::vector<const char*> slots(1, "");
+        slots.insert(slots.end(), inputs, inputs + count);
+        const std::vector<std::string> args = collect_arguments(count + 1, slots.data());
+        FileList list;
+        list.recursive = recurse_flag != 0;
+        for (const std::string& arg : args) {
+            const InputSpec input = split_input_spec(arg);
+            DirWalker walker;
+            start_dir_walker(walker, input.dir);
+            walk_directory(list, walker, input.pattern);
+            destroy_dir_walker(walker);
+        }
+        if (list.entries.empty()) {
+            std::printf("WARNING: No files");
+            return;
+        }
+        std::sort(list.entries.begin(), list.entries.end());
+        FileAdder adder;
+        for (const FileEntry& entry : list.entries) adder.add_file(entry);
+    } catch (const std::exception& e) {
+        std::printf("error: %s\n", e.what());
+        std::fflush(stdout);
+    } catch (const std::string& text) {
+        std::printf("%s\n", text.c_str());
+        std::fflush(stdout);
+    } catch (...) {
+        std::printf("error\n");
+        std::fflush(stdout);
+    }
+}
+
+int run_add(int argc, char** argv)
+{
+    int i = parse_switches(argc, argv, 2, 'a');
+    if (i >= argc) print_usage();
+    if (task_mode != MODE_WORKER) print_banner();
+
+    // The input arguments: every argument after the archive, or with a single
+    // argument one derived from it.
+    static char derived_input[PATH_LIMIT + 8];
+    const char* const* inputs = const_cast<const char* const*>(argv + i + 1);
+    int input_count = argc - i - 1;
+    static const char* single_input[1];
+    if (input_count == 0) {
+        name_archive_from_input(argv[i], derived_input, sizeof derived_input);
+        single_input[0] = derived_input;
+        inputs = single_input;
+        input_count = 1;
+    } else if (!make_absolute(argv[i], archive_path, sizeof archive_path)) {
+        exit_path_too_long(argv[i]);
+    }
+    collapse_separators(archive_path);
+    if (task_mode != MODE_WORKER) std::printf("Archive is %s \n", archive_path);
+    archive_size_before = static_cast<int64_t>(archive_file_size());
+
+    // A first input beginning with '$' stands for every file here.
+    std::vector<const char*> input_list(inputs, inputs + input_count);
+    if (input_list[0][0] == '$') {
+        input_list[0] = "*";
+        std::printf("argc=%s \n", input_list[0]);
+    }
+
+    collect_and_add(input_list.data(), input_count);
+    archive_size_after = static_cast<int64_t>(archive_file_size());
+    std::printf(" Compressed %" PRId64 " bytes to %" PRId64 " bytes \n", input_total,
+                archive_size_after - archive_size_before);
+    close_file(read_handle);
+    close_file(write_handle);
+    return 0;
+}
+
+[[noreturn]] void run_extract(int argc, char** argv)
+{
+    if (argc < 3) print_usage();
+    const int i = parse_switches(argc, argv, 2, 'x');
+    if (i >= argc) print_usage();
+    if (!make_absolute(argv[i], archive_path, sizeof archive_path)) exit_path_too_long(argv[i]);
+    collapse_separators(archive_path);
+
+    static const char* all_files[1] = {"*"};
+    const char* const* dests = argv + i + 1;
+    int dest_count = argc - i - 1;
+    if (dest_count == 0) {
+        dests = all_files;
+        dest_count = 1;
+    }
+    print_banner();
+    for (int d = 0; d < dest_count; ++d) {
+        std::printf("ARGV=%s\n", dests[d]);
+        set_destination(dests[d]);
+        std::printf("Archive=%s Wild=%s DEST=%s\n", archive_path, wildcard, dest_dir);
+        extract_archive(wildcard);
+    }
+    std::printf(" OK! \n");
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+[[noreturn]] void run_list(int argc, char** argv)
+{
+    if (argc < 3) print_usage();
+    if (!make_absolute(argv[2], archive_path, sizeof archive_path)) exit_path_too_long(argv[2]);
+    std::printf("Archive List ... %s \n", archive_path);
+    if (argc == 3) {
+        list_archive("*");
+    } else {
+        for (int i = 3; i < argc; ++i) list_archive(argv[i]);
+    }
+    std::printf(" n.%d files in archive %s \n", static_cast<int>(listed_count), archive_path);
+    close_file(read_handle);
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    init_program_globals();
+    if (argc < 2) print_usage();
+    switch (argv[1][0]) {
+    case 'a': return run_add(argc, argv);
+    case 'x': run_extract(argc, argv);
+    case 'l': run_list(argc, argv);
+    default: print_usage();
+    }
+}
