@@ -101,21 +101,26 @@ uint8_t least_frequent_byte(const uint8_t* src, uint32_t n)
     return static_cast<uint8_t>(escape);
 }
 
-// A match of len bytes was found at src[i], about to take ring position pos.
-// True when one of the next 31 positions offers a match longer than len
-// plus the distance plus 7: then src[i] goes out as a literal instead. The
-// table is only read here.
-bool later_match_is_better(const uint8_t* src, uint32_t n, uint32_t i, uint32_t len, uint32_t pos)
+// A match of len bytes against ring position cand was found at src[i],
+// about to take ring position pos. True when one of the next 31 positions
+// offers a match longer than len plus the distance plus 7: then src[i] goes
+// out as a literal instead. The table is only read here.
+bool later_match_is_better(const uint8_t* src, uint32_t n, uint32_t i, uint32_t cand, uint32_t len, uint32_t pos)
 {
     const uint32_t ring_mask = lzp_ring_mask;
     const uint8_t* const ring = lzp_ring;
     lzp_ring[pos] = src[i];
+    // A probe whose candidate is cand + d repeats the comparison just made,
+    // d bytes on, and matches len - d bytes, too few; unless the byte just
+    // stored at pos lies in the stretch compared.
+    const bool stretch_unchanged = pos - cand > len;
     for (uint32_t d = 1; d <= LAZY_SPAN; ++d) {
         const uint32_t k = i + d;
-        const uint32_t cand = lzp_table[context_hash(src + k, lzp_table_mask)];
-        if (cand == ((pos + d) & ring_mask) || cand >= ring_mask || ring[cand] != src[k]) continue;
-        const uint32_t room = ring_mask - cand;
-        const uint32_t later = common_length(ring + cand, src + k, n - k < room ? n - k : room);
+        const uint32_t later_cand = lzp_table[context_hash(src + k, lzp_table_mask)];
+        if (later_cand == cand + d && stretch_unchanged) continue;
+        if (later_cand == ((pos + d) & ring_mask) || later_cand >= ring_mask || ring[later_cand] != src[k]) continue;
+        const uint32_t room = ring_mask - later_cand;
+        const uint32_t later = common_length(ring + later_cand, src + k, n - k < room ? n - k : room);
         if (later > len + d + LAZY_MARGIN) return true;
     }
     return false;
@@ -172,7 +177,7 @@ uint32_t lzp_encode(const uint8_t* src, uint32_t n)
             const uint32_t room = ring_mask - cand;
             const uint32_t len = common_length(ring + cand, src + i, n - i < room ? n - i : room);
             // len >= 32 implies i + 31 < n, so all 31 lazy probes lie inside src.
-            if (len >= MIN_MATCH && !later_match_is_better(src, n, i, len, pos)) {
+            if (len >= MIN_MATCH && !later_match_is_better(src, n, i, cand, len, pos)) {
                 out[o] = escape;
                 uint32_t end = o + 1;  // a copy, so that o itself can stay in a register
                 put_varint(out, &end, len - LENGTH_BIAS);
@@ -189,6 +194,7 @@ uint32_t lzp_encode(const uint8_t* src, uint32_t n)
         ++i;
     }
     lzp_pos = pos;
+    lzp_appended += n;
     return o;
 }
 
@@ -257,4 +263,5 @@ void lzp_decode(uint8_t* dst, uint32_t n, uint32_t src_len)
     }
     if (p != src_len) fail_damaged("long-match data runs on past the record");
     lzp_pos = pos;
+    lzp_appended += n;
 }

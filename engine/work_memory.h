@@ -25,8 +25,12 @@ extern uint32_t work_capacity;   // elements of block_buffer, work_buffer and sa
 extern uint32_t lzp_ring_mask;   // 4 x B - 1
 extern uint32_t lzp_table_mask;  // B / 4 - 1
 extern uint32_t lzp_pos;         // ring position of the next byte
+extern uint64_t lzp_appended;    // bytes appended to the ring since the reset
 
-// Allocates all five buffers anew, zero-filled, for block size b (a power of
-// two from 1 MiB to 256 MiB), and resets the bit model and the LZP history.
-// Ends the process with "No memory \n" when an allocation fails.
+// Prepares the five buffers for block size b (a power of two from 1 MiB to
+// 256 MiB) and resets the bit model and the LZP history: the ring and the
+// table read as zeros afterwards, exactly as if freshly allocated. Buffers
+// of the same size are reused, and only what the last history touched is
+// cleared, so that a reset for every small file stays cheap. Ends the
+// process with "No memory \n" when an allocation fails.
 void allocate_work_memory(int32_t b);
