@@ -1,9 +1,11 @@
 #include "archive/entry_writer.h"
 
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "archive/path_utils.h"
 #include "archive/settings.h"
@@ -31,6 +33,37 @@ void put_le(uint8_t*& p, uint64_t v, int bytes)
 // Position of the piece_length field in the header being written.
 int64_t piece_length_field = 0;
 
+// 1 from the header's first byte until finish_entry has set the entry's
+// length: an entry cut off in this span still says length 0, and every entry
+// appended after it would be out of the readers' reach.
+volatile sig_atomic_t entry_in_progress = 0;
+
+// Interrupted while an entry is being written: the archive is cut back to
+// where the entry began, so it still ends with its last complete entry, and
+// the signal then takes its usual course.
+void cut_entry_on_signal(int sig)
+{
+    if (entry_in_progress) truncate_file(write_handle, static_cast<uint64_t>(entry_offset));
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+void catch_interruptions()
+{
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
+        struct sigaction old_action;
+        // A signal that the caller ignores (a background job's SIGINT) stays ignored.
+        if (sigaction(sig, nullptr, &old_action) != 0 || old_action.sa_handler == SIG_IGN) continue;
+        struct sigaction action = {};
+        action.sa_handler = cut_entry_on_signal;
+        sigemptyset(&action.sa_mask);
+        sigaction(sig, &action, nullptr);
+    }
+}
+
 }  // namespace
 
 void compress_range_to_entry(char* path, char* name, char* dir)
@@ -51,6 +84,7 @@ void compress_range_to_entry(char* path, char* name, char* dir)
     error_archive_name = archive_path;
     // Another run appending to the same archive waits until this entry is done.
     lock_file(write_handle);
+    catch_interruptions();
 
     entry_offset = file_length(write_handle);
     seek_file(write_handle, static_cast<uint64_t>(entry_offset));
@@ -90,6 +124,7 @@ void compress_range_to_entry(char* path, char* name, char* dir)
     put_le(p, piece_start, 8);
     put_le(p, block_size_option, 4);
     const uint32_t header_size = static_cast<uint32_t>(p - header);
+    entry_in_progress = 1;
     if (!write_file(write_handle, header, header_size)) fail_archive_write();
     entry_length = header_size;
 
@@ -123,4 +158,5 @@ void compress_range_to_entry(char* path, char* name, char* dir)
             print_progress(path, piece_done, static_cast<int64_t>(entry_length), false);
     }
     finish_entry(path);
+    entry_in_progress = 0;
 }

@@ -168,7 +168,7 @@ void extract_entry()
         entry_write_flag = 0;
     }
     if (entry_write_flag && (path_length < 0 || static_cast<size_t>(path_length) > PATH_LIMIT)) {
-        std::printf("Error: path too long %s%s, not extracted\n", dest_dir, entry_name);
+        std::printf("Error: path too long %s%s%s, not extracted\n", dest_dir, entry_dir, entry_name);
         entry_write_flag = 0;
     }
 

@@ -65,6 +65,8 @@ int run_add(int argc, char** argv)
     int i = parse_switches(argc, argv, 2, 'a');
     if (i >= argc) print_usage();
     if (task_mode != MODE_WORKER) print_banner();
+    if (task_mode == MODE_MASTER)
+        std::printf("multiprocess compression use %d task \n", static_cast<int>(task_count));
 
     // The input arguments: every argument after the archive, or with a single
     // argument one derived from it.
@@ -116,6 +118,8 @@ int run_add(int argc, char** argv)
         dest_count = 1;
     }
     print_banner();
+    if (task_mode == MODE_MASTER)
+        std::printf("multiprocess etraction use %d task \n", static_cast<int>(task_count));
     for (int d = 0; d < dest_count; ++d) {
         std::printf("ARGV=%s\n", dests[d]);
         set_destination(dests[d]);
