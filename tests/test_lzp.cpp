@@ -437,6 +437,20 @@ TEST_F(Lzp, LazyProbeSeesTheByteAtTheMatchStart)
     EXPECT_EQ(slice(out, 0, 9), concat({{0xFF}, c, {'a'}}));
 }
 
+TEST_F(Lzp, LazyProbeAlongTheSameStretchSeesTheStoredByte)
+{
+    // The match at 100 runs 40 bytes from 60 and ends at 100 itself, where an
+    // older 250 lies. Once the match's first byte is stored there, the probe
+    // one byte on (candidate 61, along the same stretch) gets past 100 and
+    // matches 70 bytes, so the match is given up.
+    const Bytes c = low_bytes(7, 81), s = low_bytes(33, 82), t = low_bytes(30, 83);
+    const Bytes call = concat({c, s, c, {s[0]}, t});
+    const Bytes probe_context = concat({slice(c, 1, 7), {s[0]}});
+    const HandHistory h{{{60, s}, {100, {250}}, {101, t}}, {{c, 60}, {probe_context, 61}}, 93};
+    const Bytes out = h.code(call);
+    EXPECT_EQ(slice(out, 0, 9), concat({{0xFF}, c, {s[0]}}));
+}
+
 // ---- round trips ----
 
 TEST(LzpRoundTrip, SequenceContinuesHistoryAcrossCallsAndRingWraps)
