@@ -44,12 +44,11 @@ extern uint8_t raw_subblock_flag;
 // Codes length bytes of data in 16 KiB sub-blocks into the entry's streams.
 void cm_encode(const uint8_t* data, int32_t length);
 
-// One modelled bit, the same arithmetic in both directions. order0 is the
-// table's start, order1 and refine the rows above; range, low and code are
-// the caller's copies of the range coder state, which it keeps in locals
-// across a whole sub-block. The choices between the two parts of the range
-// are made with masks rather than branches: the bits of well-modelled data
-// are what a branch predictor guesses worst.
+// The steps of one modelled bit. order0 is the table's start, order1 and
+// refine the rows above; range and code are the caller's copies of the
+// range coder state, which the block coders keep in locals across a whole
+// sub-block. The encoder (bit_model.cpp) and the block decoder
+// (block_decoder.cpp) run their own unrolled versions of these steps.
 namespace bit_coding {
 
 // Shifts the range coder's globals until rc_range is at least 2^24 again,
@@ -69,29 +68,7 @@ inline void update(int16_t* a_slot, int a, int16_t* b_slot, int b, int16_t* c_sl
     *c_slot = static_cast<int16_t>(c - ((c - refine_limit) >> 6));
 }
 
-inline void encode(int16_t* order0, int16_t* order1, int16_t* refine, int node, int bit,
-                   uint64_t& low, uint32_t& range)
-{
-    const int a = order0[node];
-    const int b = order1[node];
-    const int s = a + b + 16383;
-    int16_t* c_slot = refine + 8 * node + (s >> 12);
-    const int c = *c_slot;
-    const uint32_t bound = static_cast<uint32_t>(s + c + 16383) * (range >> 16);
-    // A 1 takes the lower part of the range, a 0 the upper part.
-    const uint32_t one = 0u - static_cast<uint32_t>(bit);
-    low += bound & ~one;
-    range = (bound & one) | ((range - bound) & ~one);
-    update(order0 + node, a, order1 + node, b, c_slot, c, bit);
-    if (range < (1u << 24)) {
-        rc_low = low;
-        rc_range = range;
-        normalise_encoder();
-        low = rc_low;
-        range = rc_range;
-    }
-}
-
+// Decodes one bit at node.
 inline int decode(int16_t* order0, int16_t* order1, int16_t* refine, int node, uint32_t& range,
                   uint32_t& code)
 {
@@ -101,10 +78,15 @@ inline int decode(int16_t* order0, int16_t* order1, int16_t* refine, int node, u
     int16_t* c_slot = refine + 8 * node + (s >> 12);
     const int c = *c_slot;
     const uint32_t bound = static_cast<uint32_t>(s + c + 16383) * (range >> 16);
-    const int bit = code < bound;
-    const uint32_t one = 0u - static_cast<uint32_t>(bit);
-    code -= bound & ~one;
-    range = (bound & one) | ((range - bound) & ~one);
+    int bit;
+    if (code < bound) {
+        bit = 1;
+        range = bound;
+    } else {
+        bit = 0;
+        code -= bound;
+        range -= bound;
+    }
     update(order0 + node, a, order1 + node, b, c_slot, c, bit);
     while (range < (1u << 24)) {
         range <<= 8;

@@ -4,8 +4,11 @@
 // decoded bytes and the result go.
 //
 // A length that is negative or beyond work_capacity, an index outside
-// 1..length (or non-zero for length 0) and a transform that does not lead
-// through all length bytes are reported as damage.
+// 1..length (or non-zero for length 0), a place in the block buffer without
+// room for the record and a transform whose walk breaks off before length
+// bytes are reported as damage (fail_damaged). Nothing is read or written
+// outside the buffers; a damaged transform that still leads through all the
+// bytes comes out as a damaged block.
 #pragma once
 #include <cstdint>
 
@@ -24,6 +27,6 @@ void cm_decode_to_output(uint8_t* dst, int32_t length, int32_t index);
 void cm_decode_bytes(uint8_t* out, int32_t length, uint32_t counts[256]);
 
 // Inverts the transform of x[0..length) (counts as cm_decode_bytes gives
-// them) into out[0..length), using sa_workspace for its vector.
+// them) into out[0..length), using sa_workspace for its table.
 void inverse_bwt(const uint8_t* x, uint8_t* out, int32_t length, int32_t index,
                  const uint32_t counts[256]);
