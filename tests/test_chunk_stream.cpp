@@ -1,6 +1,5 @@
+// Chunk streams and the range coder: the entry layout and the stream readers.
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 #include "engine/chunk_stream.h"
 #include "engine/range_coder.h"
@@ -8,58 +7,37 @@
 
 using namespace test_support;
 
-namespace {
-
-std::vector<uint8_t> chunks_of(const std::string& path)
-{
-    std::vector<uint8_t> all = read_file_bytes(path);
-    return std::vector<uint8_t>(all.begin() + 8, all.end());
-}
-
-uint64_t stored_length(const std::string& path)
-{
-    std::vector<uint8_t> all = read_file_bytes(path);
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | all[i];
-    return v;
-}
-
-}  // namespace
+using Bytes = std::vector<uint8_t>;
 
 TEST(ChunkStream, EmptyEntryIsFiveZeroCodedBytes)
 {
+    // The length 16 over the header, then a last coded chunk of five zeros
+    // and no raw chunk.
     TempDir dir;
-    const std::string path = dir.file("e");
-    begin_entry(path);
+    begin_entry(dir.file("empty"));
     end_entry();
-    const std::vector<uint8_t> expect = {3, 4, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(chunks_of(path), expect);
-    EXPECT_EQ(stored_length(path), 16u);
+    EXPECT_EQ(read_file_bytes(dir.file("empty")), Bytes({16, 0, 0, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(ChunkStream, RawStreamLayoutsAtTheChunkBoundary)
 {
+    // 65536 raw bytes are one full chunk and no last chunk; 65537 add a last
+    // chunk of one byte, behind the coded stream's last chunk.
     TempDir dir;
     for (uint32_t n : {65536u, 65537u}) {
         const std::string path = dir.file("raw" + std::to_string(n));
         begin_entry(path);
         for (uint32_t i = 0; i < n; ++i) put_raw_byte(static_cast<uint8_t>(i * 7));
         end_entry();
-        const std::vector<uint8_t> c = chunks_of(path);
-        ASSERT_EQ(c[0], CHUNK_RAW_FULL);
-        // The coded stream's five flushed bytes come first, then the rest of raw.
-        size_t at = 1 + 65536;
-        ASSERT_EQ(c[at], CHUNK_CODED_LAST);
-        at += 3 + 5;
-        if (n == 65536) {
-            EXPECT_EQ(c.size(), at);
-        } else {
-            ASSERT_EQ(c.size(), at + 4);
-            EXPECT_EQ(c[at], CHUNK_RAW_LAST);
-            EXPECT_EQ(c[at + 1], 0);  // count-1 = 0: one byte
-            EXPECT_EQ(c[at + 2], 0);
+        const Bytes c = read_file_bytes(path);
+        const size_t coded_last = 8 + 1 + 65536, raw_last = coded_last + 3 + 5;
+        EXPECT_EQ(c[8], CHUNK_RAW_FULL);
+        EXPECT_EQ(c[coded_last], CHUNK_CODED_LAST);
+        EXPECT_EQ(c.size(), n == 65536 ? raw_last : raw_last + 4);
+        if (n == 65537) {
+            EXPECT_EQ(Bytes(c.begin() + raw_last, c.begin() + raw_last + 3), Bytes({1, 0, 0}));
         }
-        EXPECT_EQ(stored_length(path), c.size() + 8);
+        EXPECT_EQ(c[0] | c[1] << 8 | c[2] << 16, int(c.size()));  // the entry's length
 
         begin_reading(path);
         for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(get_raw_byte(), static_cast<uint8_t>(i * 7));
@@ -69,20 +47,20 @@ TEST(ChunkStream, RawStreamLayoutsAtTheChunkBoundary)
 
 TEST(ChunkStream, ValueStraddlingRawChunksAcrossCodedChunks)
 {
+    // Layout: raw full, coded full, coded last, raw last; the first u32 is
+    // split between the two raw chunks, with the coded chunks between them.
     TempDir dir;
     const std::string path = dir.file("straddle");
     begin_entry(path);
     for (int i = 0; i < 65534; ++i) put_raw_byte(1);
-    put_raw_u32(0x11223344);  // two bytes end the first raw chunk
+    put_raw_u32(0x11223344);
     for (int i = 0; i < 70000 * 8; ++i) range_encode_direct_bit((i * 2654435761u) >> 31);
     put_raw_u32(0xA1B2C3D4);
     end_entry();
-
-    // Layout: raw full, coded full, coded last, raw last.
-    const std::vector<uint8_t> c = chunks_of(path);
-    EXPECT_EQ(c[0], CHUNK_RAW_FULL);
-    EXPECT_EQ(c[1 + 65536], CHUNK_CODED_FULL);
-    EXPECT_EQ(c[2 * (1 + 65536)], CHUNK_CODED_LAST);
+    const Bytes c = read_file_bytes(path);
+    EXPECT_EQ(c[8], CHUNK_RAW_FULL);
+    EXPECT_EQ(c[8 + 1 + 65536], CHUNK_CODED_FULL);
+    EXPECT_EQ(c[8 + 2 * (1 + 65536)], CHUNK_CODED_LAST);
 
     begin_reading(path);
     for (int i = 0; i < 65534; ++i) ASSERT_EQ(get_raw_byte(), 1);
@@ -97,111 +75,71 @@ TEST(ChunkStream, CarryTurnsHeldBackFFBytesIntoZeros)
 {
     TempDir dir;
     begin_entry(dir.file("carry"));
-    // First shift: rc_low 0x12xxxxxx sends the initial cache byte 0 and holds 0x12.
-    rc_low = 0x12345678;
+    // The first shift sends the initial cache byte 0 and holds 0x12; two
+    // 0xFF bytes are held behind it until a carry arrives.
+    for (uint64_t low : {0x12345678ull, 0xFF000000ull, 0xFFABCDEFull}) {
+        rc_low = low;
+        range_encoder_shift_low();
+    }
+    EXPECT_EQ(coded_cursor - coded_buffer, 1);
+    rc_low = 0x105000000ull;
     range_encoder_shift_low();
-    rc_low = 0xFF000000;
-    range_encoder_shift_low();
-    rc_low = 0xFFABCDEF;
-    range_encoder_shift_low();
-    EXPECT_EQ(coded_cursor - coded_buffer, 1);  // 0x12 and two 0xFF held back
-    rc_low = 0x105000000ull;                    // a carry arrives
-    range_encoder_shift_low();
-    ASSERT_EQ(coded_cursor - coded_buffer, 4);
-    EXPECT_EQ(coded_buffer[0], 0x00);
-    EXPECT_EQ(coded_buffer[1], 0x13);
-    EXPECT_EQ(coded_buffer[2], 0x00);
-    EXPECT_EQ(coded_buffer[3], 0x00);
+    EXPECT_EQ(Bytes(coded_buffer, coded_cursor), Bytes({0x00, 0x13, 0x00, 0x00}));
     EXPECT_EQ(rc_cache, 0x05);
     EXPECT_EQ(rc_cache_size, 1u);
     end_entry();
 }
 
-TEST(ChunkStream, DirectBitsRoundTripWithRawBytesBetween)
-{
-    TempDir dir;
-    const std::string path = dir.file("bits");
-    const std::vector<uint8_t> data = random_bytes(300000, 5);
-    begin_entry(path);
-    for (size_t i = 0; i < data.size(); ++i) {
-        range_encode_direct_bit(data[i] & 1);
-        if (data[i] & 2) put_raw_byte(data[i]);
-    }
-    end_entry();
-    const std::vector<uint8_t> c = chunks_of(path);
-    EXPECT_EQ(c[0] == CHUNK_RAW_FULL || c[0] == CHUNK_CODED_FULL, true);
-
-    begin_reading(path);
-    for (size_t i = 0; i < data.size(); ++i) {
-        ASSERT_EQ(range_decode_direct_bit(), data[i] & 1);
-        if (data[i] & 2) {
-            ASSERT_EQ(get_raw_byte(), data[i]);
-        }
-    }
-    end_reading();
-}
-
 TEST(ChunkStream, ProgressLineShowsTheLast32Characters)
 {
-    const std::string long_name = "0123456789abcdefghijklmnopqrstuvwxyzABCD";  // 40
     testing::internal::CaptureStdout();
-    print_progress(long_name.c_str(), 5, 6, true);
+    print_progress("0123456789abcdefghijklmnopqrstuvwxyzABCD", 5, 6, true);
     print_progress("short/name", 7000000000LL, 1, false);
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out, "compress.. 89abcdefghijklmnopqrstuvwxyzABCD 5 to 6  \n"
-                   "compress.. short/name 7000000000 to 1  \r");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "compress.. 89abcdefghijklmnopqrstuvwxyzABCD 5 to 6  \n"
+              "compress.. short/name 7000000000 to 1  \r");
 }
 
-// Damaged entries: each reader error is one line naming the archive, exit 1.
-class ChunkStreamDamage : public testing::Test {
-protected:
+TEST(ChunkStream, DamagedEntriesAreReported)
+{
+    // Ten raw bytes and 64 direct bits: the coded last chunk, then the raw
+    // last chunk (13 bytes) ends the entry.
     TempDir dir;
-    std::string path = dir.file("damaged");
-
-    void SetUp() override
-    {
-        begin_entry(path);
-        for (int i = 0; i < 10; ++i) put_raw_byte(static_cast<uint8_t>(i));
-        for (int i = 0; i < 64; ++i) range_encode_direct_bit(i & 1);
-        end_entry();
+    const std::string path = dir.file("damaged");
+    begin_entry(path);
+    for (int i = 0; i < 10; ++i) put_raw_byte(static_cast<uint8_t>(i));
+    for (int i = 0; i < 64; ++i) range_encode_direct_bit(i & 1);
+    end_entry();
+    const Bytes whole = read_file_bytes(path);
+    EXPECT_DAMAGED_BECAUSE(
+        {
+            begin_reading(path);
+            for (int i = 0; i < 11; ++i) get_raw_byte();
+        },
+        "a stream ends before its data");
+    EXPECT_DAMAGED_BECAUSE(
+        {
+            begin_reading(path);
+            entry_data_end -= 1;
+            get_raw_byte();
+        },
+        "a chunk runs past its entry");
+    // The archive cut short while the entry's header promises more: in the
+    // payload, in the chunk header, and before it; then an unknown tag.
+    const std::pair<size_t, const char*> cuts[] = {
+        {4, "a chunk is cut short"}, {12, "a chunk header is cut short"}, {13, "a chunk lies past the archive"}};
+    for (const auto& [cut, reason] : cuts) {
+        write_file_bytes(path, Bytes(whole.begin(), whole.end() - cut));
+        EXPECT_DAMAGED_BECAUSE(
+            {
+                begin_reading(path);
+                entry_data_end = INT64_MAX;
+                get_raw_byte();
+            },
+            reason);
     }
-};
-
-TEST_F(ChunkStreamDamage, ReadingPastTheLastChunkFails)
-{
-    EXPECT_DAMAGED({
-        begin_reading(path);
-        for (int i = 0; i < 11; ++i) get_raw_byte();
-    });
-}
-
-TEST_F(ChunkStreamDamage, MissingChunkWithinTheEntryFails)
-{
-    // The entry's end is set before the raw chunk: the raw reader must stop there.
-    EXPECT_DAMAGED({
-        begin_reading(path);
-        entry_data_end = 8 + 3 + 5 + 8;
-        raw_read_pos = 8;
-        get_raw_byte();
-    });
-}
-
-TEST_F(ChunkStreamDamage, ArchiveCutShortFails)
-{
-    std::vector<uint8_t> bytes = read_file_bytes(path);
-    bytes.resize(bytes.size() - 4);
-    write_file_bytes(path, bytes);
-    EXPECT_DAMAGED({
-        begin_reading(path);
-        entry_data_end = INT64_MAX;  // as if the header promised more
-        get_raw_byte();
-    });
-}
-
-TEST_F(ChunkStreamDamage, UnknownTagFails)
-{
-    std::vector<uint8_t> bytes = read_file_bytes(path);
-    bytes[8] = 7;
-    write_file_bytes(path, bytes);
-    EXPECT_DAMAGED(begin_reading(path));
+    Bytes bad_tag = whole;
+    bad_tag[8] = 7;
+    write_file_bytes(path, bad_tag);
+    EXPECT_DAMAGED_BECAUSE(begin_reading(path), "unknown chunk tag");
 }

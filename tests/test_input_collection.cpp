@@ -1,38 +1,25 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
-#include <string>
-#include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
-#include <vector>
 
 #include "archive/input_collection.h"
 #include "platform/file_io.h"
 #include "tests/test_support.h"
 
 using namespace test_support;
+using Paths = std::set<std::string>;
 
 namespace {
 
-// Runs the body with the given directory as the current one.
-class InDirectory {
-public:
-    explicit InDirectory(const std::string& dir)
-    {
-        char here[4096];
-        if (getcwd(here, sizeof here) != nullptr) saved_ = here;
-        EXPECT_EQ(chdir(dir.c_str()), 0);
-    }
-    ~InDirectory() { EXPECT_EQ(chdir(saved_.c_str()), 0); }
-
-private:
-    std::string saved_;
-};
-
-// The collection as the front end runs it for `a`.
-std::vector<FileEntry> collect(const std::vector<std::string>& inputs, bool recursive)
+// The collection as the front end runs it for `a`, in the directory dir.
+std::vector<FileEntry> collect(const std::string& dir, const std::vector<std::string>& inputs, bool recursive)
 {
+    char saved[4096];
+    EXPECT_TRUE(getcwd(saved, sizeof saved) != nullptr && chdir(dir.c_str()) == 0);
     FileList list;
     list.recursive = recursive;
     for (const std::string& arg : inputs) {
@@ -42,167 +29,86 @@ std::vector<FileEntry> collect(const std::vector<std::string>& inputs, bool recu
         walk_directory(list, walker, input.pattern);
         destroy_dir_walker(walker);
     }
+    EXPECT_EQ(chdir(saved), 0);
     std::sort(list.entries.begin(), list.entries.end());
     return list.entries;
 }
 
-std::set<std::string> paths_of(const std::vector<FileEntry>& entries)
+Paths paths_of(const std::vector<FileEntry>& entries)
 {
-    std::set<std::string> paths;
+    Paths paths;
     for (const FileEntry& e : entries) paths.insert(e.path);
     return paths;
 }
-
-void make_dir(const std::string& path) { ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path; }
-
-// a.txt b.txt Makefile x.c .hidden
-// src/x.c src/y.h src/sub/z.h src/lib.c/w.txt src/lib.c/deep/v.o
-class InputTree : public testing::Test {
-protected:
-    void SetUp() override
-    {
-        for (const char* f : {"a.txt", "b.txt", "Makefile", "x.c", ".hidden"}) {
-            write_file_bytes(dir_.file(f), {1, 2, 3});
-        }
-        make_dir(dir_.file("src"));
-        make_dir(dir_.file("src/sub"));
-        make_dir(dir_.file("src/lib.c"));
-        make_dir(dir_.file("src/lib.c/deep"));
-        for (const char* f : {"src/x.c", "src/y.h", "src/sub/z.h", "src/lib.c/w.txt", "src/lib.c/deep/v.o"}) {
-            write_file_bytes(dir_.file(f), {1});
-        }
-        write_file_bytes(dir_.file("x.c"), {1, 2, 3, 4, 5, 6, 7});
-    }
-    TempDir dir_;
-};
 
 }  // namespace
 
 TEST(InputCollection, SplitInputSpec)
 {
-    struct Case {
-        const char* arg;
-        const char* dir;
-        const char* pattern;
-    };
-    const Case cases[] = {
-        {"*.txt", "", "*.txt"},       {"src", "", "src"},
-        {"src/", "src", "*"},         {"src/*.c", "src", "*.c"},
-        {"src\\*.c", "src", "*.c"},   {"a\\b\\", "a/b", "*"},
-        {".", ".", "*"},              {"..", "..", "*"},
-        {"/tmp/*.log", "/tmp", "*.log"}, {"/x", "/", "x"},
-        {"/", "/", "*"},              {"D:/*.bmp", "D:/.", "*.bmp"},
-        {"D:\\*.bmp", "D:/.", "*.bmp"}, {"D:/", "D:/.", "*"},
-        {"D:/data/*.bmp", "D:/data", "*.bmp"}, {"D:*.bmp", "D:.", "*.bmp"},
-        {"D:", "D:.", "*"},           {"D:.", "D:.", "*"},
-        {"D:..", "D:..", "*"},        {"D:ab/*.c", "D:ab", "*.c"},
+    const std::tuple<const char*, const char*, const char*> cases[] = {  // argument, dir, pattern
+        {"*.txt", "", "*.txt"},         {"src", "", "src"},             {"src/", "src", "*"},
+        {"src\\*.c", "src", "*.c"},     {"a\\b\\", "a/b", "*"},         {".", ".", "*"},
+        {"..", "..", "*"},              {"/tmp/*.log", "/tmp", "*.log"}, {"/x", "/", "x"},
+        {"/", "/", "*"},                {"D:/*.bmp", "D:/.", "*.bmp"},  {"D:\\", "D:/.", "*"},
+        {"D:/data/*.bmp", "D:/data", "*.bmp"}, {"D:*.bmp", "D:.", "*.bmp"}, {"D:", "D:.", "*"},
+        {"D:.", "D:.", "*"},            {"D:..", "D:..", "*"},          {"D:ab/*.c", "D:ab", "*.c"},
         {"", "", "*"},
     };
-    for (const Case& c : cases) {
-        const InputSpec input = split_input_spec(c.arg);
-        EXPECT_EQ(input.dir, c.dir) << "argument \"" << c.arg << "\"";
-        EXPECT_EQ(input.pattern, c.pattern) << "argument \"" << c.arg << "\"";
+    for (const auto& [arg, dir, pattern] : cases) {
+        const InputSpec input = split_input_spec(arg);
+        EXPECT_EQ(input.dir + "|" + input.pattern, std::string(dir) + "|" + pattern) << "argument \"" << arg << "\"";
     }
 }
 
-TEST(InputCollection, CollectArguments)
+TEST(InputCollection, WalkingAndSorting)
 {
-    const char* argv[] = {"before", "one", "two words", "three"};
-    EXPECT_EQ(collect_arguments(4, argv), (std::vector<std::string>{"one", "two words", "three"}));
-    EXPECT_TRUE(collect_arguments(1, argv).empty());
-    EXPECT_TRUE(collect_arguments(0, argv).empty());
-}
-
-TEST(InputCollection, SortKeysComeFromTheWholePath)
-{
+    TempDir dir;
+    for (const char* d : {"src/sub", "src/lib.c/deep"}) std::filesystem::create_directories(dir.file(d));
+    for (const char* f : {"a.txt", "b.txt", "Makefile", ".hidden", "src/x.c", "src/y.h", "src/sub/z.h",
+                          "src/lib.c/w.txt", "src/lib.c/deep/v.o"})
+        write_file_bytes(dir.file(f), {1});
+    write_file_bytes(dir.file("x.c"), {1, 2, 3, 4, 5, 6, 7});
+    const std::string d = dir.path();
+    EXPECT_EQ(paths_of(collect(d, {"*.txt"}, false)), (Paths{"a.txt", "b.txt"}));
+    EXPECT_TRUE(collect(d, {"*.TXT"}, false).empty());
+    EXPECT_EQ(paths_of(collect(d, {"src\\*.h"}, false)), (Paths{"src/y.h"}));
+    EXPECT_EQ(collect(d, {"x.c"}, true).at(0).size, 7);
+    const std::vector<FileEntry> all = collect(d, {"."}, false);  // keys "/Makefile", "c", "hidden", "txt"
+    EXPECT_EQ(paths_of(all), (Paths{"./a.txt", "./b.txt", "./Makefile", "./x.c", "./.hidden"}));
+    EXPECT_EQ(all.at(0).path + " " + all.at(1).path + " " + all.at(2).path, "./Makefile ./x.c ./.hidden");
+    // Sort keys beyond these: a proper beginning first; unsigned bytes; equal keys.
     auto before = [](const char* a, const char* b) { return FileEntry{a, 0} < FileEntry{b, 0}; };
-    EXPECT_TRUE(before("./Makefile", "./a.c"));     // "/Makefile" < "c"
-    EXPECT_TRUE(before("file.", "a.a"));            // the empty key comes first
-    EXPECT_TRUE(before("x.TXT", "a.bmp"));          // bytes, upper case first
-    EXPECT_TRUE(before("src.old/README", "a.txt")); // "old/README" < "txt"
-    EXPECT_TRUE(before("dir.x/readme", "a.y"));     // "x/readme" < "y"
-    EXPECT_TRUE(before("a.tx", "b.txt"));           // a proper beginning first
-    EXPECT_FALSE(before("b.txt", "a.txt"));         // equal keys: neither first
-    EXPECT_FALSE(before("a.txt", "b.txt"));
-    EXPECT_TRUE(before("a.b", "a.\xe9"));           // unsigned byte order
-    EXPECT_TRUE(before("Makefile", "README"));      // no '.': the whole path
-}
+    EXPECT_TRUE(before("a.tx", "b.txt") && before("a.b", "a.\xe9"));
+    EXPECT_FALSE(before("b.txt", "a.txt") || before("a.txt", "b.txt"));
 
-TEST_F(InputTree, PatternInTheCurrentDirectory)
-{
-    InDirectory here(dir_.path());
-    EXPECT_EQ(paths_of(collect({"*.txt"}, false)), (std::set<std::string>{"a.txt", "b.txt"}));
-    EXPECT_TRUE(collect({"*.TXT"}, false).empty());
-    EXPECT_EQ(paths_of(collect({"*.c"}, true)), (std::set<std::string>{"x.c"}));
-    EXPECT_EQ(paths_of(collect({"src\\*.h"}, false)), (std::set<std::string>{"src/y.h"}));
-    const std::vector<FileEntry> one = collect({"x.c"}, false);
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(one[0].size, 7);
-}
+    // A directory counts only with -r, and then whole; with a pattern only
+    // the subdirectories whose names match are entered.
+    const Paths src = {"src/x.c", "src/y.h", "src/sub/z.h", "src/lib.c/w.txt", "src/lib.c/deep/v.o"};
+    EXPECT_TRUE(collect(d, {"src"}, false).empty());
+    EXPECT_EQ(paths_of(collect(d, {"src"}, true)), src);
+    EXPECT_EQ(paths_of(collect(d, {"src/*.c"}, true)), (Paths{"src/x.c", "src/lib.c/w.txt", "src/lib.c/deep/v.o"}));
+    EXPECT_EQ(paths_of(collect("/", {d + "/*.txt", d + "/none/*", d + "/x.c/*"}, true)),
+              (Paths{d + "/a.txt", d + "/b.txt"}));
 
-TEST_F(InputTree, DotCollectsEveryFileAndSortsByKey)
-{
-    InDirectory here(dir_.path());
-    const std::vector<FileEntry> got = collect({"."}, false);
-    EXPECT_EQ(paths_of(got),
-              (std::set<std::string>{"./a.txt", "./b.txt", "./Makefile", "./x.c", "./.hidden"}));
-    ASSERT_EQ(got.size(), 5u);
-    // Keys: "/Makefile", "c", "hidden", "txt", "txt".
-    EXPECT_EQ(got[0].path, "./Makefile");
-    EXPECT_EQ(got[1].path, "./x.c");
-    EXPECT_EQ(got[2].path, "./.hidden");
-}
+    // Links to directories are not entered, so a loop ends; links to files
+    // count, dangling ones do not.
+    ASSERT_TRUE(symlink(".", dir.file("src/loop").c_str()) == 0 && symlink("..", dir.file("src/sub/up").c_str()) == 0);
+    ASSERT_TRUE(symlink("y.h", dir.file("src/link.h").c_str()) == 0 && symlink("-", dir.file("src/gone").c_str()) == 0);
+    Paths with_link = src;
+    with_link.insert("src/link.h");
+    EXPECT_EQ(paths_of(collect(d, {"src"}, true)), with_link);
 
-TEST_F(InputTree, DirectoryNeedsRecursion)
-{
-    InDirectory here(dir_.path());
-    EXPECT_TRUE(collect({"src"}, false).empty());
-    EXPECT_EQ(paths_of(collect({"src"}, true)),
-              (std::set<std::string>{"src/x.c", "src/y.h", "src/sub/z.h", "src/lib.c/w.txt",
-                                     "src/lib.c/deep/v.o"}));
-    // Only subdirectories whose own names match are entered; below them
-    // every file counts.
-    EXPECT_EQ(paths_of(collect({"src/*.c"}, true)),
-              (std::set<std::string>{"src/x.c", "src/lib.c/w.txt", "src/lib.c/deep/v.o"}));
-    EXPECT_EQ(paths_of(collect({"src/*.c"}, false)), (std::set<std::string>{"src/x.c"}));
-}
-
-TEST_F(InputTree, AbsoluteAndMissingDirectories)
-{
-    const std::vector<FileEntry> got = collect({dir_.path() + "/*.txt", dir_.file("none/*")}, false);
-    EXPECT_EQ(paths_of(got), (std::set<std::string>{dir_.file("a.txt"), dir_.file("b.txt")}));
-    EXPECT_TRUE(collect({dir_.file("x.c/*")}, true).empty());
-}
-
-TEST_F(InputTree, SymbolicLinksToDirectoriesAreNotEntered)
-{
-    ASSERT_EQ(symlink(".", dir_.file("src/loop").c_str()), 0);
-    ASSERT_EQ(symlink("..", dir_.file("src/sub/up").c_str()), 0);
-    ASSERT_EQ(symlink("y.h", dir_.file("src/link.h").c_str()), 0);
-    ASSERT_EQ(symlink("gone", dir_.file("src/dangling").c_str()), 0);
-    InDirectory here(dir_.path());
-    EXPECT_EQ(paths_of(collect({"src"}, true)),
-              (std::set<std::string>{"src/x.c", "src/y.h", "src/link.h", "src/sub/z.h",
-                                     "src/lib.c/w.txt", "src/lib.c/deep/v.o"}));
-}
-
-TEST_F(InputTree, OverlongPathsAreReportedAndSkipped)
-{
-    // Nest directories until the next level's path would pass the limit.
-    std::string rel = "src";
+    // Nested until a name of 50 characters would pass the path limit: that
+    // file is reported and skipped.
+    std::string rel = "long";
     const std::string name(50, 'n');
-    while (dir_.path().size() + 1 + rel.size() + 1 + name.size() <= PATH_LIMIT) {
-        rel += "/" + name;
-        make_dir(dir_.file(rel));
-    }
-    write_file_bytes(dir_.file(rel + "/ok"), {1});
-    write_file_bytes(dir_.file(rel + "/" + name), {1});  // one past the limit
-
+    while (d.size() + rel.size() + 2 + name.size() <= PATH_LIMIT) rel += "/" + name;
+    std::filesystem::create_directories(dir.file(rel));
+    write_file_bytes(dir.file(rel + "/ok"), {1});
+    write_file_bytes(dir.file(rel + "/" + name), {1});
     testing::internal::CaptureStdout();
-    const std::vector<FileEntry> got = collect({dir_.path() + "/src"}, true);
+    const Paths got = paths_of(collect("/", {d + "/long"}, true));
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Error: path too long, skipped " + dir_.file(rel + "/" + name)), std::string::npos)
-        << out;
-    EXPECT_EQ(paths_of(got).count(dir_.file(rel + "/ok")), 1u);
-    for (const FileEntry& e : got) EXPECT_LE(e.path.size(), PATH_LIMIT);
+    EXPECT_NE(out.find("Error: path too long, skipped " + dir.file(rel + "/" + name)), std::string::npos) << out;
+    EXPECT_EQ(got, Paths{dir.file(rel + "/ok")});
 }

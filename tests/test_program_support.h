@@ -2,6 +2,7 @@
 // apart and putting them together again byte for byte.
 #pragma once
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -11,79 +12,55 @@
 
 namespace program_test {
 
-// What one run of the program left behind.
 struct Outcome {
-    std::string out;  // standard output
-    std::string err;  // standard error
-    int code;         // exit code; 128 + the signal when a signal ended it
+    std::string out, err;  // standard output and standard error
+    int code;              // exit code; 128 + the signal when a signal ended it
 };
 
-// Runs the program with args (passed as they are, no shell expansion) in
-// the directory cwd, after the shell command limits (e.g. "ulimit -v 1000").
-Outcome run_program(const std::string& cwd, const std::vector<std::string>& args, const std::string& limits = "");
+// Runs the program with args (no shell expansion) in the directory cwd,
+// after the shell commands of prefix (e.g. "ulimit -v 1000 && ").
+Outcome run_program(const std::string& cwd, const std::vector<std::string>& args, const std::string& prefix = "");
+std::vector<std::string> lines_of(const std::string& text);  // each without its "\n"
 
-// The lines of a text, each without its "\n".
-std::vector<std::string> lines_of(const std::string& text);
-
-// One archive entry with its header fields decoded; chunks are the bytes
-// after the header, up to the entry's length.
+// One archive entry: its header fields, the bytes after the header, and
+// where it starts in the archive it came from.
 struct StoredEntry {
-    uint8_t solid = 0;
-    uint8_t reset = 1;
-    std::string name;
-    std::string dir;
+    uint8_t solid = 0, reset = 1;
+    std::string name, dir;
     int64_t piece_length = 0;
-    uint64_t piece_offset = 0;
+    uint64_t piece_offset = 0, offset = 0;
     uint32_t block_size = 0;
     std::vector<uint8_t> chunks;
-    // Where the entry starts in the archive it was read from.
-    uint64_t offset = 0;
-    uint64_t header_size() const { return 34 + name.size() + 1 + dir.size() + 1; }
+    size_t header_size() const { return 36 + name.size() + dir.size(); }
 };
+std::vector<uint8_t> build_archive(const std::vector<StoredEntry>& entries);  // entry lengths computed
 
-// Splits a well-formed archive into its entries (the test fails otherwise).
-std::vector<StoredEntry> parse_archive(const std::vector<uint8_t>& bytes);
-// Writes entries back to back, each with its entry length computed.
-std::vector<uint8_t> build_archive(const std::vector<StoredEntry>& entries);
+std::string read_text(const std::string& path);  // "" when unreadable
+std::vector<std::string> tree_of(const std::string& root);  // paths below root, sorted; directories end in '/'
+std::string text_of(size_t n, uint32_t seed);
+std::string random_of(size_t n, uint32_t seed);
 
-void put_le(std::vector<uint8_t>& bytes, size_t at, uint64_t value, int width);
-uint64_t get_le(const std::vector<uint8_t>& bytes, size_t at, int width);
-
-// The whole file as text (empty when it cannot be read).
-std::string read_text(const std::string& path);
-void write_text(const std::string& path, const std::string& text);
-bool path_exists(const std::string& path);
-void make_dirs(const std::string& path);
-
-// Every path below root, relative to it, directories ending in '/'.
-std::vector<std::string> tree_of(const std::string& root);
-
-// A temporary directory that the program runs in. Its path holds no '.',
-// which the program's archive naming looks at.
+// A temporary directory that the program runs in (its path holds no '.').
 class ProgramTest : public testing::Test {
 protected:
-    // The program's view of the directory: the current directory it reads.
-    const std::string& home() const { return home_; }
     std::string at(const std::string& rel) const { return home_ + "/" + rel; }
-    // The path as the program formats it from its current directory.
+    // The path as the program forms it from its current directory.
     std::string shown(const std::string& rel) const { return home_ + "\\" + rel; }
-
     Outcome run(const std::vector<std::string>& args, const std::string& sub = "") const
     {
         return run_program(sub.empty() ? home_ : at(sub), args);
     }
-    void write(const std::string& rel, const std::string& text) const;
+    void write(const std::string& rel, const std::string& text) const;  // makes the directories
     std::string read(const std::string& rel) const { return read_text(at(rel)); }
-
-    // The entry lines that `l` prints for the archive (wildcards optional).
-    std::vector<std::string> listing(const std::string& archive,
-                                     const std::vector<std::string>& patterns = {}) const;
+    bool exists(const std::string& rel) const { return std::filesystem::exists(at(rel)); }
+    int64_t size_of(const std::string& rel) const { return std::filesystem::file_size(at(rel)); }
+    // The entries of an archive that the program wrote; fails the test when malformed.
+    std::vector<StoredEntry> entries(const std::string& archive) const;
+    // The entry lines that `l` prints (its first and last lines left out).
+    std::vector<std::string> listing(const std::string& archive, std::vector<std::string> patterns = {}) const;
 
     test_support::TempDir temp_;
-    std::string home_ = real_path(temp_.path());
-
-private:
-    static std::string real_path(const std::string& path);
+    const std::string home_ = std::filesystem::canonical(temp_.path()).string();
 };
 
 }  // namespace program_test

@@ -10,14 +10,16 @@
 #include <unistd.h>
 
 // The statement must end the process with exit code 1 and the one-line
-// damage report (printed on standard output, which the check redirects).
-#define EXPECT_DAMAGED(statement)                                                  \
+// damage report (printed on standard output, which the check redirects),
+// naming the reason when one is given.
+#define EXPECT_DAMAGED_BECAUSE(statement, reason)                                  \
     EXPECT_EXIT(                                                                   \
         {                                                                          \
             dup2(2, 1);                                                            \
             statement;                                                             \
         },                                                                         \
-        testing::ExitedWithCode(1), "Error: archive .* is damaged")
+        testing::ExitedWithCode(1), std::string("Error: archive .* is damaged: .*") + (reason))
+#define EXPECT_DAMAGED(statement) EXPECT_DAMAGED_BECAUSE(statement, "")
 
 namespace test_support {
 
