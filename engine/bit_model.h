@@ -68,16 +68,10 @@ inline void update(int16_t* a_slot, int a, int16_t* b_slot, int b, int16_t* c_sl
     *c_slot = static_cast<int16_t>(c - ((c - refine_limit) >> 6));
 }
 
-// Decodes one bit at node.
-inline int decode(int16_t* order0, int16_t* order1, int16_t* refine, int node, uint32_t& range,
-                  uint32_t& code)
+// The decoder's split of the range at bound (the share of a 1) and its
+// renormalisation; returns the bit.
+inline int split_range(uint32_t bound, uint32_t& range, uint32_t& code)
 {
-    const int a = order0[node];
-    const int b = order1[node];
-    const int s = a + b + 16383;
-    int16_t* c_slot = refine + 8 * node + (s >> 12);
-    const int c = *c_slot;
-    const uint32_t bound = static_cast<uint32_t>(s + c + 16383) * (range >> 16);
     int bit;
     if (code < bound) {
         bit = 1;
@@ -87,11 +81,24 @@ inline int decode(int16_t* order0, int16_t* order1, int16_t* refine, int node, u
         code -= bound;
         range -= bound;
     }
-    update(order0 + node, a, order1 + node, b, c_slot, c, bit);
     while (range < (1u << 24)) {
         range <<= 8;
         code = (code << 8) + get_coded_byte();
     }
+    return bit;
+}
+
+// Decodes one bit at node.
+inline int decode(int16_t* order0, int16_t* order1, int16_t* refine, int node, uint32_t& range,
+                  uint32_t& code)
+{
+    const int a = order0[node];
+    const int b = order1[node];
+    const int s = a + b + 16383;
+    int16_t* c_slot = refine + 8 * node + (s >> 12);
+    const int c = *c_slot;
+    const int bit = split_range(static_cast<uint32_t>(s + c + 16383) * (range >> 16), range, code);
+    update(order0 + node, a, order1 + node, b, c_slot, c, bit);
     return bit;
 }
 

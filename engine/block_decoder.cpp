@@ -232,22 +232,10 @@ inline void decode_bit_at(int16_t* order0, int16_t* order1, int16_t* refine, uin
         child1 = fetch_sums(refine, 2 * node + 1, static_cast<int16_t>(pair0 >> 16),
                             static_cast<int16_t>(pair1 >> 16));
     }
-    const uint32_t bound = static_cast<uint32_t>(now.s + now.c + 16383) * (range >> 16);
-    int bit;
-    if (code < bound) {
-        bit = 1;
-        range = bound;
-    } else {
-        bit = 0;
-        code -= bound;
-        range -= bound;
-    }
+    const int bit = bit_coding::split_range(static_cast<uint32_t>(now.s + now.c + 16383) * (range >> 16),
+                                            range, code);
     bit_coding::update(order0 + node, order0[node], order1 + node, order1[node],
                        refine + 8 * node + (now.s >> 12), static_cast<int>(now.c), bit);
-    while (range < (1u << 24)) {
-        range <<= 8;
-        code = (code << 8) + get_coded_byte();
-    }
     node = 2 * node + static_cast<uintptr_t>(bit);
     if (K < 7) {
         decode_bit_at<(K < 7 ? K + 1 : 7)>(order0, order1, refine, node, bit ? child1 : child0, range,
