@@ -33,6 +33,9 @@ void put_le(uint8_t*& p, uint64_t v, int bytes)
 // Position of the piece_length field in the header being written.
 int64_t piece_length_field = 0;
 
+// Archive offset just past the last entry this process wrote.
+int64_t solid_run_end = -1;
+
 // 1 from the header's first byte until finish_entry has set the entry's
 // length: an entry cut off in this span still says length 0, and every entry
 // appended after it would be out of the readers' reach.
@@ -90,7 +93,10 @@ void compress_range_to_entry(char* path, char* name, char* dir)
     seek_file(write_handle, static_cast<uint64_t>(entry_offset));
     input_size = static_cast<int64_t>(piece_end - piece_start);
 
-    if (!solid_flag || !solid_open) {
+    // A solid run continues only right behind this process's own last entry:
+    // when another run appended in between, the models start afresh, so that
+    // each entry still follows the entry whose state it continues.
+    if (!solid_flag || !solid_open || entry_offset != solid_run_end) {
         allocate_work_memory(static_cast<int32_t>(block_size_option));
         if (solid_flag) solid_open = 1;
         entry_reset_flag = 1;
@@ -159,4 +165,5 @@ void compress_range_to_entry(char* path, char* name, char* dir)
     }
     finish_entry(path);
     entry_in_progress = 0;
+    solid_run_end = entry_offset + static_cast<int64_t>(entry_length);
 }

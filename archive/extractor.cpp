@@ -162,12 +162,20 @@ void extract_entry()
     entry_data_end = entry_offset + static_cast<int64_t>(entry_length);
 
     std::snprintf(output_dir, sizeof output_dir, "%s\\%s", dest_dir, entry_dir);
-    const int path_length = std::snprintf(path_buffer, sizeof path_buffer, "%s%s", output_dir, entry_name);
+    // The output path is measured once its doubled separators are collapsed.
+    char full_path[sizeof output_dir + PATH_LIMIT + 2];
+    std::snprintf(full_path, sizeof full_path, "%s%s", output_dir, entry_name);
+    collapse_separators(full_path);
+    const bool fits = std::strlen(full_path) <= PATH_LIMIT;
+    if (fits)
+        std::memcpy(path_buffer, full_path, std::strlen(full_path) + 1);
+    else
+        path_buffer[0] = 0;
     if (entry_write_flag && !entry_path_is_safe()) {
         std::printf("Error: unsafe path %s%s in archive, not extracted\n", entry_dir, entry_name);
         entry_write_flag = 0;
     }
-    if (entry_write_flag && (path_length < 0 || static_cast<size_t>(path_length) > PATH_LIMIT)) {
+    if (entry_write_flag && !fits) {
         std::printf("Error: path too long %s%s%s, not extracted\n", dest_dir, entry_dir, entry_name);
         entry_write_flag = 0;
     }
@@ -175,7 +183,6 @@ void extract_entry()
     FileHandle output = NO_FILE;
     if (entry_write_flag) {
         create_directories(output_dir);
-        collapse_separators(path_buffer);
         output = open_file(path_buffer, FILE_READ_WRITE, OPEN_OR_CREATE);
         if (output != NO_FILE && same_file(output, read_handle)) close_file(output);
         if (output == NO_FILE) {
@@ -202,12 +209,14 @@ void extract_entry()
 
     // A piece that overlaps bytes written earlier in this run is a newer copy
     // of the file: it replaces the file rather than mixing with the old one.
+    // So does an empty file, which is stored as the one piece [0, 0).
     std::vector<std::pair<uint64_t, uint64_t>>* ranges = nullptr;
     const uint64_t piece_stop = piece_start + static_cast<uint64_t>(input_size);
     if (output != NO_FILE) {
         ranges = &written_ranges[output_path];
+        const bool empty_file = input_size == 0 && piece_start == 0;
         for (const auto& r : *ranges)
-            if (r.first < piece_stop && piece_start < r.second) {
+            if (empty_file || (r.first < piece_stop && piece_start < r.second)) {
                 ranges->clear();
                 truncate_file(output, 0);
                 break;

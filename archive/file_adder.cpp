@@ -8,6 +8,7 @@
 #include "archive/path_utils.h"
 #include "archive/settings.h"
 #include "engine/entry_state.h"
+#include "engine/settings.h"
 
 namespace {
 
@@ -18,7 +19,10 @@ bool is_own_file(const char* path)
     char native[PATH_LIMIT + 16];
     struct stat file, other;
     if (!to_native_path(path, native, sizeof native) || ::stat(native, &file) != 0) return false;
-    for (const char* own : {static_cast<const char*>(archive_path), static_cast<const char*>(control_path)}) {
+    // The control file exists only in a run with tasks; otherwise a file of
+    // that name is the user's own.
+    const char* control = task_mode == MODE_SINGLE ? archive_path : control_path;
+    for (const char* own : {static_cast<const char*>(archive_path), control}) {
         char own_native[PATH_LIMIT + 16];
         if (to_native_path(own, own_native, sizeof own_native) && ::stat(own_native, &other) == 0 &&
             other.st_dev == file.st_dev && other.st_ino == file.st_ino)

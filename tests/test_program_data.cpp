@@ -58,6 +58,10 @@ TEST_F(ProgramTest, NeitherCommandWritesOverItsOwnArchive)
     Lines listed = listing("in/pack");
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, (Lines{"in/arc", "in/arc", "in/other.txt", "in/other.txt"}));
+    // Without tasks there is no control file: a file of its name is packed.
+    write("master.tmp", "mine\n");
+    ASSERT_EQ(run({"a", "own", "master.tmp"}).code, 0);
+    EXPECT_EQ(listing("own"), Lines{"master.tmp"});
     // An entry named like the archive, extracted where the archive lies.
     ASSERT_EQ(run({"a", "../arc", "arc"}, "in").code, 0);
     const std::string before = read("arc");
@@ -76,11 +80,16 @@ TEST_F(ProgramTest, ExtractedFilesHaveExactlyTheStoredLength)
     ASSERT_EQ(run({"x", "arc", "out/"}).code, 1);
     EXPECT_TRUE(read("out/f.txt") == read("f.txt"));
     EXPECT_EQ(size_of("out/empty"), 0);
-    // The same name appended again: the later, shorter copy wins.
+    // The same name appended again: the later, shorter copy wins, and so
+    // does a later empty copy.
     write("f.txt", "short now\n");
     ASSERT_EQ(run({"a", "arc", "f.txt"}).code, 0);
     ASSERT_EQ(run({"x", "arc", "out/"}).code, 1);
     EXPECT_EQ(read("out/f.txt"), "short now\n");
+    write("f.txt", "");
+    ASSERT_EQ(run({"a", "arc", "f.txt"}).code, 0);
+    ASSERT_EQ(run({"x", "arc", "out/"}).code, 1);
+    EXPECT_EQ(size_of("out/f.txt"), 0);
 
     // Entries of two runs made into two pieces of one file, in either order,
     // over a longer file.
@@ -98,6 +107,24 @@ TEST_F(ProgramTest, ExtractedFilesHaveExactlyTheStoredLength)
         write(std::string("p_") + archive + "/whole.bin", random_of(200000, 9));
         ASSERT_EQ(run({"x", archive, std::string("p_") + archive + "/"}).code, 1);
         EXPECT_TRUE(read(std::string("p_") + archive + "/whole.bin") == head + tail) << archive;
+    }
+}
+
+TEST_F(ProgramTest, SolidRunsAppendedAtOnceStayReadable)
+{
+    // Two solid runs into one archive at the same time interleave their
+    // entries; an entry that follows another run's entry starts afresh.
+    for (int i = 0; i < 40; ++i) {
+        write("a/" + std::to_string(i) + ".txt", text_of(3000, i));
+        write("b/" + std::to_string(i) + ".txt", text_of(3000, 100 + i));
+    }
+    const std::string cmd = "cd '" + home_ + "' && (" + ZENDAL_PROGRAM + " a -s -m0 -r arc a >/dev/null & " +
+                            ZENDAL_PROGRAM + " a -s -m0 -r arc b >/dev/null; wait)";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    ASSERT_EQ(run({"x", "arc", "out/"}).code, 1);
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(read("out/a/" + std::to_string(i) + ".txt"), text_of(3000, i)) << i;
+        EXPECT_EQ(read("out/b/" + std::to_string(i) + ".txt"), text_of(3000, 100 + i)) << i;
     }
 }
 
