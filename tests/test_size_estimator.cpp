@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "engine/media_params.h"
@@ -136,4 +137,63 @@ TEST(SizeEstimator, ImageTrialsLookAtTheFirstTwoMebibytesOnly)
     EXPECT_EQ(channel_count, 3);
     EXPECT_EQ(estimated_bytes, 862502u);
     EXPECT_EQ(run, before);
+}
+
+TEST(SizeEstimator, CopiesInScratchAndInPlaceTrialsAgree)
+{
+    // The trials run side by side on filtered copies when the scratch area
+    // has room, and one after another in place when it has none (here: a
+    // capacity of 0) or when the data lies in it. Both ways give the same
+    // answers, costs and delta parameters, and leave the caller's bytes as
+    // they were.
+    allocate_work_memory(4 << 20);
+    uint8_t* const scratch = scratch_buffer;
+    const uint32_t capacity = work_capacity;
+    struct Outcome { int32_t result; uint8_t channels, width; uint32_t cost, range; };
+    const auto both = [&](const std::function<int32_t()>& call) {
+        Outcome out[2];
+        for (int in_place = 0; in_place < 2; ++in_place) {
+            work_capacity = in_place ? 0 : capacity;
+            sample_bytes = channel_count = 9;
+            const int32_t result = call();
+            out[in_place] = {result, channel_count, sample_bytes, estimated_bytes, estimate_range};
+        }
+        work_capacity = capacity;
+        EXPECT_EQ(out[0].result, out[1].result);
+        EXPECT_EQ(out[0].channels, out[1].channels);
+        EXPECT_EQ(out[0].width, out[1].width);
+        EXPECT_EQ(out[0].cost, out[1].cost);
+        EXPECT_EQ(out[0].range, out[1].range);
+        return out[0];
+    };
+
+    Bytes photo = pixels(700, 1100, 6, 0, 21);  // 2 310 000 bytes: longer than the trials look
+    const Bytes before = photo;
+    image_width = 700;
+    for (uint8_t allow : {0, 1})
+        for (int32_t len : {7, 1000, 2310000}) {
+            both([&] { return choose_image_filter(photo.data(), len, allow); });
+            EXPECT_EQ(photo, before);
+        }
+    Bytes linked = pixels(64, 64, 16, 2, 22);
+    image_width = 0;
+    EXPECT_EQ(both([&] { return choose_image_filter(linked.data(), int32_t(linked.size()), 1); }).result, 2);
+
+    Bytes ramp;
+    const Bytes noise = random_bytes(40000, 23);
+    for (uint32_t i = 0; ramp.size() < 40000; ++i)
+        for (int k = 0; k < 2; ++k) ramp.push_back(uint8_t((i * 300 + noise[i] % 32) >> (8 * k)));
+    const Bytes ramp_before = ramp;
+    for (int32_t stride : {1, 2, 3, 4, 8})
+        both([&] { return stride_filter_pays(ramp.data(), uint32_t(ramp.size()), stride); });
+    EXPECT_EQ(stride_filter_pays(ramp.data(), uint32_t(ramp.size()), 2), 1);
+    EXPECT_EQ(ramp, ramp_before);
+
+    // An image run inside the scratch area is never overwritten by copies
+    // of itself.
+    std::copy(photo.begin(), photo.begin() + 30000, scratch + 5);
+    image_width = 700;
+    const int32_t got = choose_image_filter(scratch + 5, 30000, 1);
+    EXPECT_TRUE(std::equal(photo.begin(), photo.begin() + 30000, scratch + 5));
+    EXPECT_EQ(got, choose_image_filter(photo.data(), 30000, 1));
 }
