@@ -180,6 +180,11 @@ void extract_entry()
         entry_write_flag = 0;
     }
 
+    // Checked before the output file is opened, so that no empty file is left.
+    const bool valid_block_size = entry_block_size >= (1u << 20) && entry_block_size <= (256u << 20) &&
+                                  (entry_block_size & (entry_block_size - 1)) == 0;
+    if (!valid_block_size) fail_damaged("an entry's block size is out of range");
+
     FileHandle output = NO_FILE;
     if (entry_write_flag) {
         create_directories(output_dir);
@@ -198,9 +203,6 @@ void extract_entry()
     }
     const std::string output_path = path_buffer;
 
-    const bool valid_block_size = entry_block_size >= (1u << 20) && entry_block_size <= (256u << 20) &&
-                                  (entry_block_size & (entry_block_size - 1)) == 0;
-    if (!valid_block_size) fail_damaged("an entry's block size is out of range");
     if (entry_reset_flag) {
         allocate_work_memory(static_cast<int32_t>(entry_block_size));
     } else if (block_size != entry_block_size) {
