@@ -46,7 +46,13 @@ volatile sig_atomic_t entry_in_progress = 0;
 // the signal then takes its usual course.
 void cut_entry_on_signal(int sig)
 {
-    if (entry_in_progress) truncate_file(write_handle, static_cast<uint64_t>(entry_offset));
+    // Once the entry's length is written over its zero the entry is complete,
+    // even while the archive is still being closed.
+    uint8_t length[8] = {};
+    const bool complete = read_file_at(write_handle, length, 8, static_cast<uint64_t>(entry_offset)) == 8 &&
+                          (length[0] | length[1] | length[2] | length[3] | length[4] | length[5] | length[6] |
+                           length[7]) != 0;
+    if (entry_in_progress && !complete) truncate_file(write_handle, static_cast<uint64_t>(entry_offset));
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }

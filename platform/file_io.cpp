@@ -68,6 +68,16 @@ int64_t read_file(FileHandle h, void* buffer, uint32_t n)
     return done;
 }
 
+int64_t read_file_at(FileHandle h, void* buffer, uint32_t n, uint64_t position)
+{
+    if (h == NO_FILE || position > static_cast<uint64_t>(INT64_MAX)) return -1;
+    ssize_t got;
+    do {
+        got = ::pread(h, buffer, n, static_cast<off_t>(position));
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
 bool write_file(FileHandle h, const void* data, uint32_t n)
 {
     if (h == NO_FILE) return false;

@@ -35,6 +35,10 @@ FileHandle open_file(const char* path, int access, FileDisposition disposition);
 // (short at the file's end), or -1 on an error.
 int64_t read_file(FileHandle h, void* buffer, uint32_t n);
 
+// Reads up to n bytes at an absolute position without moving the current
+// one (safe in a signal handler); the count read, or -1 on an error.
+int64_t read_file_at(FileHandle h, void* buffer, uint32_t n, uint64_t position);
+
 // Writes all n bytes at the current position; false when they could not all
 // be written (a full disk, a closed handle).
 bool write_file(FileHandle h, const void* data, uint32_t n);
