@@ -118,3 +118,17 @@ void destroy_dir_walker(DirWalker& walker)
     std::string().swap(walker.prefix);
     std::string().swap(walker.current.path);
 }
+
+FileList collect_inputs(const std::vector<std::string>& inputs, bool recursive)
+{
+    FileList list;
+    list.recursive = recursive;
+    for (const std::string& arg : inputs) {
+        const InputSpec input = split_input_spec(arg);
+        DirWalker walker;
+        start_dir_walker(walker, input.dir);
+        walk_directory(list, walker, input.pattern);
+        destroy_dir_walker(walker);
+    }
+    return list;
+}

@@ -68,3 +68,7 @@ void walk_directory(FileList& list, DirWalker& walker, const std::string& patter
 
 // Closes the walker's handle when open and releases its texts.
 void destroy_dir_walker(DirWalker& walker);
+
+// Every input argument split and its directory walked into one list, in
+// argument order (not yet sorted).
+FileList collect_inputs(const std::vector<std::string>& inputs, bool recursive);

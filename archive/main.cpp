@@ -32,15 +32,7 @@ void collect_and_add(const char* const* inputs, int count)
         std::vector<const char*> slots(1, "");
         slots.insert(slots.end(), inputs, inputs + count);
         const std::vector<std::string> args = collect_arguments(count + 1, slots.data());
-        FileList list;
-        list.recursive = recurse_flag != 0;
-        for (const std::string& arg : args) {
-            const InputSpec input = split_input_spec(arg);
-            DirWalker walker;
-            start_dir_walker(walker, input.dir);
-            walk_directory(list, walker, input.pattern);
-            destroy_dir_walker(walker);
-        }
+        FileList list = collect_inputs(args, recurse_flag != 0);
         if (list.entries.empty()) {
             std::printf("WARNING: No files");
             return;

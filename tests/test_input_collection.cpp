@@ -20,15 +20,7 @@ std::vector<FileEntry> collect(const std::string& dir, const std::vector<std::st
 {
     char saved[4096];
     EXPECT_TRUE(getcwd(saved, sizeof saved) != nullptr && chdir(dir.c_str()) == 0);
-    FileList list;
-    list.recursive = recursive;
-    for (const std::string& arg : inputs) {
-        const InputSpec input = split_input_spec(arg);
-        DirWalker walker;
-        start_dir_walker(walker, input.dir);
-        walk_directory(list, walker, input.pattern);
-        destroy_dir_walker(walker);
-    }
+    FileList list = collect_inputs(inputs, recursive);
     EXPECT_EQ(chdir(saved), 0);
     std::sort(list.entries.begin(), list.entries.end());
     return list.entries;
