@@ -118,7 +118,7 @@ TEST_F(ProgramTexts, EachCommandAndItsErrors)
     }
     // Not enough memory for -m8: the archive stays as it was.
     const std::string before = read("arc");
-    r = run_program(home_, {"a", "-m8", "arc", "f.txt"}, "ulimit -v 524288 && ");
+    r = run_program(home_, {"a", "-m8", "arc", "f.txt"}, 512u << 20);
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, banner_ + "Archive is " + shown("arc") + " \nNo memory \n");
     EXPECT_EQ(read("arc"), before);

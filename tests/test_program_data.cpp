@@ -118,8 +118,9 @@ TEST_F(ProgramTest, SolidRunsAppendedAtOnceStayReadable)
         write("a/" + std::to_string(i) + ".txt", text_of(3000, i));
         write("b/" + std::to_string(i) + ".txt", text_of(3000, 100 + i));
     }
-    const std::string cmd = "cd '" + home_ + "' && (" + ZENDAL_PROGRAM + " a -s -m0 -r arc a >/dev/null & " +
-                            ZENDAL_PROGRAM + " a -s -m0 -r arc b >/dev/null; wait)";
+    const std::string program = program_shell_command();
+    const std::string cmd = "cd '" + home_ + "' && (" + program + " a -s -m0 -r arc a >/dev/null & " + program +
+                            " a -s -m0 -r arc b >/dev/null; wait)";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
     ASSERT_EQ(run({"x", "arc", "out/"}).code, 1);
     for (int i = 0; i < 40; ++i) {
@@ -130,6 +131,8 @@ TEST_F(ProgramTest, SolidRunsAppendedAtOnceStayReadable)
 
 TEST_F(ProgramTest, InterruptedEntryIsCutOff)
 {
+    if (program_is_emulated())  // seen with qemu-i386 7.2: the program dies with SIGSEGV, its handler never runs
+        GTEST_SKIP() << "the emulator cannot deliver a signal to the program";
     write("first.txt", text_of(5000, 20));
     write("big.bin", text_of(12u << 20, 21) + random_of(12u << 20, 22));
     ASSERT_EQ(run({"a", "arc", "first.txt"}).code, 0);
@@ -139,7 +142,12 @@ TEST_F(ProgramTest, InterruptedEntryIsCutOff)
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         if (chdir(home_.c_str()) != 0 || freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
-        execl(ZENDAL_PROGRAM, ZENDAL_PROGRAM, "a", "-m0", "arc", "big.bin", static_cast<char*>(nullptr));
+        std::vector<std::string> words = program_command();
+        for (const char* arg : {"a", "-m0", "arc", "big.bin"}) words.push_back(arg);
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;

@@ -13,12 +13,42 @@ namespace program_test {
 
 static std::string as_text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-Outcome run_program(const std::string& cwd, const std::vector<std::string>& args, const std::string& prefix)
+static std::string quoted(const std::string& t) { return "'" + std::regex_replace(t, std::regex("'"), "'\\''") + "'"; }
+
+// ZENDAL_EMULATOR is empty, or the emulator the build found it needs. The
+// emulator reserves the guest's whole address space up front, so its own -R
+// sets the limit there, where a shell's ulimit would stop the emulator itself.
+std::vector<std::string> program_command(uint64_t memory_limit)
 {
-    auto quoted = [](const std::string& t) { return "'" + std::regex_replace(t, std::regex("'"), "'\\''") + "'"; };
+    if (!program_is_emulated()) return {ZENDAL_PROGRAM};
+    if (memory_limit == 0) return {ZENDAL_EMULATOR, ZENDAL_PROGRAM};
+    return {ZENDAL_EMULATOR, "-R", std::to_string(memory_limit), ZENDAL_PROGRAM};
+}
+
+bool program_is_emulated() { return ZENDAL_EMULATOR[0] != '\0'; }
+
+// Natively the limit is the shell's: "ulimit -v <KiB> && " goes in front of
+// the command that ends up running the program.
+static std::string limit_prefix(uint64_t memory_limit)
+{
+    if (memory_limit == 0 || program_is_emulated()) return "";
+    return "ulimit -v " + std::to_string(memory_limit >> 10) + " && ";
+}
+
+std::string program_shell_command(uint64_t memory_limit)
+{
+    std::string command = limit_prefix(memory_limit);
+    for (const std::string& part : program_command(memory_limit))
+        command += (command.empty() || command.back() == ' ' ? "" : " ") + quoted(part);
+    return command;
+}
+
+Outcome run_program(const std::string& cwd, const std::vector<std::string>& args, uint64_t memory_limit)
+{
     char error_file[] = "/tmp/zendal-stderr-XXXXXX";  // standard error of this run; a run that hangs is killed
     close(mkstemp(error_file));
-    std::string command = "cd " + quoted(cwd) + " && " + prefix + "exec timeout -s KILL 300 " + quoted(ZENDAL_PROGRAM);
+    std::string command = "cd " + quoted(cwd) + " && " + limit_prefix(memory_limit) + "exec timeout -s KILL 300";
+    for (const std::string& part : program_command(memory_limit)) command += " " + quoted(part);
     for (const std::string& a : args) command += " " + quoted(a);
     std::fflush(nullptr);
     FILE* pipe = popen((command + " </dev/null 2>" + quoted(error_file)).c_str(), "r");

@@ -17,9 +17,18 @@ struct Outcome {
     int code;              // exit code; 128 + the signal when a signal ended it
 };
 
-// Runs the program with args (no shell expansion) in the directory cwd,
-// after the shell commands of prefix (e.g. "ulimit -v 1000 && ").
-Outcome run_program(const std::string& cwd, const std::vector<std::string>& args, const std::string& prefix = "");
+// The command that starts the program under test: the program itself, or,
+// where this machine's kernel runs no 32-bit programs, the emulator and then
+// the program. Every test starts the program through these. A memory_limit
+// other than 0 caps the program's address space at that many bytes.
+std::vector<std::string> program_command(uint64_t memory_limit = 0);
+std::string program_shell_command(uint64_t memory_limit = 0);  // the same, quoted for sh
+// True when the program runs under a user-mode emulator, which cannot follow
+// the program when it starts further copies of itself.
+bool program_is_emulated();
+
+// Runs the program with args (no shell expansion) in the directory cwd.
+Outcome run_program(const std::string& cwd, const std::vector<std::string>& args, uint64_t memory_limit = 0);
 std::vector<std::string> lines_of(const std::string& text);  // each without its "\n"
 
 // One archive entry: its header fields, the bytes after the header, and
