@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "archive/path_utils.h"
 #include "archive/settings.h"
 #include "engine/block_analyser.h"
 #include "engine/dna_codons.h"
+#include "engine/error.h"
 #include "engine/settings.h"
 #include "platform/system_info.h"
 
@@ -32,9 +34,7 @@ bool ends_in_separator(const char* text)
 
 [[noreturn]] void unknown_option()
 {
-    std::printf("\n Unknown option! \n");
-    std::fflush(stdout);
-    std::exit(1);
+    fail_with_line("\n Unknown option! \n");
 }
 
 // -t<c1><c2>: the steps apply in order, a later one overriding an earlier.
@@ -69,11 +69,11 @@ void apply_worker_switch(const char* value)
     char native[PATH_LIMIT + 16];
     FILE* control = nullptr;
     if (to_native_path(control_path, native, sizeof native)) control = std::fopen(native, "rb+");
-    if (control == nullptr) std::exit(1);
+    if (control == nullptr) fail_with_line("");
     // The worker loops are not part of this program yet: a worker has no
     // jobs to run and ends.
     std::fclose(control);
-    std::exit(1);
+    fail_with_line("");
 }
 
 // One switch: its letter (case-insensitive) and the characters after it.
@@ -120,9 +120,7 @@ void apply_switch(const char* s, char cmd)
 
 void exit_path_too_long(const char* path)
 {
-    std::printf("Error: path too long: %s\n", path);
-    std::fflush(stdout);
-    std::exit(1);
+    fail_with_line(std::string("Error: path too long: ") + path + "\n");
 }
 
 void init_program_globals()
@@ -135,8 +133,7 @@ void init_program_globals()
     block_size_option = DEFAULT_BLOCK_SIZE;
     method_level = DEFAULT_METHOD_LEVEL;
     if (!get_current_directory(work_dir, sizeof work_dir)) {
-        std::printf("Error: cannot read the current directory\n");
-        std::exit(1);
+        fail_with_line("Error: cannot read the current directory\n");
     }
     if (std::snprintf(control_path, sizeof control_path, "%s\\master.tmp", work_dir) >=
         static_cast<int>(sizeof control_path))

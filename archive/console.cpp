@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
+
+#include "engine/error.h"
 
 namespace {
 
@@ -47,7 +50,7 @@ void print_banner()
 
 void print_usage()
 {
-    for (const char* line : USAGE_LINES) std::fputs(line, stdout);
-    std::fflush(stdout);
-    std::exit(1);
+    std::string text;
+    for (const char* line : USAGE_LINES) text += line;
+    fail_with_line(text);
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 
 #include "archive/path_utils.h"
 #include "archive/settings.h"
@@ -75,7 +76,30 @@ void catch_interruptions()
 
 }  // namespace
 
+namespace {
+
+void write_entry(char* path, char* name, char* dir);
+
+}  // namespace
+
 void compress_range_to_entry(char* path, char* name, char* dir)
+{
+    try {
+        write_entry(path, name, dir);
+    } catch (const Failure&) {
+        // The header of an unfinished entry still says length 0: cutting the
+        // archive back to where the entry began leaves only complete entries.
+        if (entry_in_progress) {
+            truncate_file(write_handle, static_cast<uint64_t>(entry_offset));
+            entry_in_progress = 0;
+        }
+        throw;
+    }
+}
+
+namespace {
+
+void write_entry(char* path, char* name, char* dir)
 {
     read_handle = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
     if (read_handle == NO_FILE) {
@@ -85,11 +109,7 @@ void compress_range_to_entry(char* path, char* name, char* dir)
     // Opened or created, never truncated: an archive that fails to open for
     // a moment must not lose its entries.
     write_handle = open_file(archive_path, FILE_READ_WRITE, OPEN_OR_CREATE);
-    if (write_handle == NO_FILE) {
-        std::printf("Error: cannot open Output file %s\n", archive_path);
-        std::fflush(stdout);
-        std::exit(1);
-    }
+    if (write_handle == NO_FILE) fail_with_line(std::string("Error: cannot open Output file ") + archive_path + "\n");
     error_archive_name = archive_path;
     // Another run appending to the same archive waits until this entry is done.
     lock_file(write_handle);
@@ -173,3 +193,5 @@ void compress_range_to_entry(char* path, char* name, char* dir)
     entry_in_progress = 0;
     solid_run_end = entry_offset + static_cast<int64_t>(entry_length);
 }
+
+}  // namespace

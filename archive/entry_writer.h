@@ -24,5 +24,6 @@ extern int64_t block_bytes;       // length of the block being read or restored
 // Writes bytes [piece_start, piece_end) of the file at path as one entry at
 // the end of the archive at archive_path, with name and dir in its header.
 // An input file that cannot be opened is reported and skipped; an archive
-// that can be neither opened nor created ends the process.
+// that can be neither opened nor created raises a Failure. On any Failure the
+// unfinished entry is cut off before the Failure goes on to the caller.
 void compress_range_to_entry(char* path, char* name, char* dir);

@@ -88,11 +88,7 @@ void read_entry_header()
 void open_archive_for_reading()
 {
     read_handle = open_file(archive_path, FILE_READ, OPEN_EXISTING_FILE);
-    if (read_handle == NO_FILE) {
-        std::printf("Error: cannot open Archive file %s\n", archive_path);
-        std::fflush(stdout);
-        std::exit(1);
-    }
+    if (read_handle == NO_FILE) fail_with_line(std::string("Error: cannot open Archive file ") + archive_path + "\n");
     error_archive_name = archive_path;
     archive_size = file_length(read_handle);
     entry_offset = 0;
@@ -199,7 +195,7 @@ void extract_entry()
     }
     if (input_size < 0) {
         std::fprintf(stderr, "size error\n");
-        std::exit(1);
+        fail_with_line("");
     }
     const std::string output_path = path_buffer;
 

@@ -19,6 +19,7 @@
 #include "engine/block_analyser.h"
 #include "engine/dna_codons.h"
 #include "engine/entry_state.h"
+#include "engine/error.h"
 #include "engine/settings.h"
 #include "platform/system_info.h"
 
@@ -40,6 +41,8 @@ void collect_and_add(const char* const* inputs, int count)
         std::sort(list.entries.begin(), list.entries.end());
         FileAdder adder;
         for (const FileEntry& entry : list.entries) adder.add_file(entry);
+    } catch (const Failure&) {
+        throw;
     } catch (const std::exception& e) {
         std::printf("error: %s\n", e.what());
         std::fflush(stdout);
@@ -94,7 +97,7 @@ int run_add(int argc, char** argv)
     return 0;
 }
 
-[[noreturn]] void run_extract(int argc, char** argv)
+int run_extract(int argc, char** argv)
 {
     if (argc < 3) print_usage();
     const int i = parse_switches(argc, argv, 2, 'x');
@@ -120,10 +123,10 @@ int run_add(int argc, char** argv)
     }
     std::printf(" OK! \n");
     std::fflush(stdout);
-    std::exit(1);
+    return 1;
 }
 
-[[noreturn]] void run_list(int argc, char** argv)
+int run_list(int argc, char** argv)
 {
     if (argc < 3) print_usage();
     if (!make_absolute(argv[2], archive_path, sizeof archive_path)) exit_path_too_long(argv[2]);
@@ -136,19 +139,33 @@ int run_add(int argc, char** argv)
     std::printf(" n.%d files in archive %s \n", static_cast<int>(listed_count), archive_path);
     close_file(read_handle);
     std::fflush(stdout);
-    std::exit(1);
+    return 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int run_command(int argc, char** argv)
 {
     init_program_globals();
     if (argc < 2) print_usage();
     switch (argv[1][0]) {
     case 'a': return run_add(argc, argv);
-    case 'x': run_extract(argc, argv);
-    case 'l': run_list(argc, argv);
+    case 'x': return run_extract(argc, argv);
+    case 'l': return run_list(argc, argv);
     default: print_usage();
+    }
+}
+
+}  // namespace
+
+// Every failure of a command comes back here as one Failure: its line is
+// printed and it sets the exit code. `x` and `l` end with exit code 1 even
+// when they succeed.
+int main(int argc, char** argv)
+{
+    try {
+        const int code = run_command(argc, argv);
+        std::fflush(stdout);
+        return code;
+    } catch (const Failure& failure) {
+        return report_failure(failure);
     }
 }

@@ -3,25 +3,35 @@
 #pragma once
 #include <cstdint>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-// The statement must end the process with exit code 1 and the one-line
-// damage report (printed on standard output, which the check redirects),
-// naming the reason when one is given.
-#define EXPECT_DAMAGED_BECAUSE(statement, reason)                                  \
-    EXPECT_EXIT(                                                                   \
-        {                                                                          \
-            dup2(2, 1);                                                            \
-            statement;                                                             \
-        },                                                                         \
-        testing::ExitedWithCode(1), std::string("Error: archive .* is damaged: .*") + (reason))
+#include "engine/error.h"
+
+// Damage found by the statement comes back as a Failure whose line names it,
+// and the reason when one is given.
+#define EXPECT_DAMAGED_BECAUSE(statement, reason) \
+    EXPECT_TRUE(test_support::reports_damage([&] { statement; }, reason))
 #define EXPECT_DAMAGED(statement) EXPECT_DAMAGED_BECAUSE(statement, "")
 
 namespace test_support {
+
+template <typename Statement>
+testing::AssertionResult reports_damage(Statement statement, const std::string& reason)
+{
+    try {
+        statement();
+    } catch (const Failure& failure) {
+        if (failure.exit_code == 1 && std::regex_search(failure.line, std::regex("^Error: archive .* is damaged: .*" + reason)))
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure() << "reported: " << failure.line;
+    }
+    return testing::AssertionFailure() << "no damage reported";
+}
 
 // A fresh directory under /tmp, removed with everything in it at the end.
 class TempDir {
