@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "archive/entry_reader.h"
 #include "archive/path_utils.h"
 #include "archive/settings.h"
 #include "engine/block_analyser.h"
@@ -19,6 +20,7 @@
 #include "engine/settings.h"
 #include "engine/work_memory.h"
 #include "platform/file_io.h"
+#include "platform/file_ops.h"
 
 uint8_t entry_reset_flag = 0;
 uint8_t solid_open = 0;
@@ -195,3 +197,35 @@ void write_entry(char* path, char* name, char* dir)
 }
 
 }  // namespace
+
+void prepare_archive_for_append()
+{
+    FileHandle archive = open_file(archive_path, FILE_READ_WRITE, OPEN_EXISTING_FILE);
+    if (archive == NO_FILE) {
+        // Missing: `a` creates it. Anything else that cannot be opened as a
+        // regular file (a directory, a FIFO) is refused here.
+        if (!find_file(archive_path).exists) return;
+        fail_with_line(std::string("Error: cannot open Output file ") + archive_path + "\n");
+    }
+    lock_file(archive);
+    const int64_t size = file_length(archive);
+    int64_t offset = 0;
+    const char* problem = nullptr;
+    EntryHeader header;
+    while (offset < size && problem == nullptr) {
+        problem = read_entry_header(archive, offset, &header);
+        if (problem == nullptr && header.length == 0 && offset > 0) {
+            std::printf("Archive %s ends in an entry whose writing was cut off: cut back to %" PRId64 " bytes\n",
+                        archive_path, offset);
+            if (!truncate_file(archive, static_cast<uint64_t>(offset)))
+                problem = "it cannot be cut back";
+            break;
+        }
+        if (problem == nullptr) problem = check_entry_length(header, offset, size);
+        if (problem == nullptr) offset += static_cast<int64_t>(header.length);
+    }
+    close_file(archive);
+    if (problem != nullptr)
+        fail_with_line(std::string("Error: ") + archive_path + " is not an archive (" + problem +
+                       "): nothing was added\n");
+}

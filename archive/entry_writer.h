@@ -27,3 +27,12 @@ extern int64_t block_bytes;       // length of the block being read or restored
 // that can be neither opened nor created raises a Failure. On any Failure the
 // unfinished entry is cut off before the Failure goes on to the caller.
 void compress_range_to_entry(char* path, char* name, char* dir);
+
+// Makes ready the archive at archive_path for appending, before anything is
+// added: walks its entries by their headers, with the archive locked against
+// another run's writing. A last entry whose length is still 0 was cut off by
+// an interruption: the archive is cut back to where it starts, with a line
+// saying so. A file whose first header does not parse, or whose entries do
+// not end exactly at its end, is not an archive: a Failure, the file
+// untouched. A missing or empty file is an empty archive.
+void prepare_archive_for_append();

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/entry_reader.h"
 #include "archive/entry_writer.h"
 #include "archive/path_utils.h"
 #include "archive/settings.h"
@@ -37,52 +38,40 @@ uint32_t entry_header_size = 0;
 // stored in pieces is cut back to its stored length without losing pieces.
 std::map<std::string, std::vector<std::pair<uint64_t, uint64_t>>> written_ranges;
 
-void read_exact(void* buffer, uint32_t n)
-{
-    if (read_file(read_handle, buffer, n) != static_cast<int64_t>(n))
-        fail_damaged("an entry header is cut short");
+// Pieces that each stored path of the open archive holds together.
+PieceTotals piece_totals;
+
+// Copies a header into the entry globals and sets the handle to its chunks.
+void use_entry_header(const EntryHeader& header)
+{    entry_length = header.length;
+    solid_flag = header.solid;
+    entry_reset_flag = header.reset;
+    std::memcpy(entry_name, header.name, sizeof entry_name);
+    std::memcpy(entry_dir, header.dir, sizeof entry_dir);
+    input_size = header.piece_length;
+    piece_start = header.piece_offset;
+    entry_block_size = header.block_size;
+    entry_header_size = header.header_size;
+    seek_file(read_handle, static_cast<uint64_t>(entry_offset) + entry_header_size);
 }
 
-uint64_t read_le(int bytes)
-{
-    uint8_t b[8];
-    read_exact(b, static_cast<uint32_t>(bytes));
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[i];
-    return v;
-}
-
-// A zero-terminated text field of the header: u16 size (terminator
-// included), then the bytes. Returns the size.
-uint32_t read_text_field(char* out)
-{
-    const uint32_t size = static_cast<uint32_t>(read_le(2));
-    if (size == 0 || size > PATH_LIMIT + 1) fail_damaged("a name in an entry header is out of range");
-    read_exact(out, size);
-    if (out[size - 1] != 0) fail_damaged("a name in an entry header is not terminated");
-    return size;
-}
-
-// Reads the header of the entry at entry_offset into the entry globals and
-// checks that the entry lies inside the archive.
+// Reads the header of the entry at entry_offset into the entry globals.
 void read_entry_header()
 {
-    if (seek_file(read_handle, static_cast<uint64_t>(entry_offset)) != entry_offset)
-        fail_damaged("an entry lies past the archive's end");
-    entry_length = read_le(8);
-    solid_flag = static_cast<uint8_t>(read_le(1));
-    entry_reset_flag = static_cast<uint8_t>(read_le(1));
-    const uint32_t name_size = read_text_field(entry_name);
-    const uint32_t dir_size = read_text_field(entry_dir);
-    input_size = static_cast<int64_t>(read_le(8));
-    piece_start = read_le(8);
-    entry_block_size = static_cast<uint32_t>(read_le(4));
-    entry_header_size = ENTRY_HEADER_FIXED + name_size + dir_size;
-    // The writer stores paths of at most PATH_LIMIT characters in all.
-    if (std::strlen(entry_dir) + std::strlen(entry_name) > PATH_LIMIT)
-        fail_damaged("a stored path is too long");
-    if (entry_length < entry_header_size || entry_length > static_cast<uint64_t>(archive_size - entry_offset))
-        fail_damaged("an entry length is out of range");
+    EntryHeader header;
+    const char* problem = read_entry_header(read_handle, entry_offset, &header);
+    if (problem == nullptr) problem = check_entry_length(header, entry_offset, archive_size);
+    if (problem != nullptr) fail_damaged(problem);
+    use_entry_header(header);
+}
+
+// Judges the whole entry at entry_offset before it is used (its chunks, its
+// piece) and reads its header into the entry globals.
+void check_and_read_entry()
+{
+    EntryHeader header;
+    check_entry(read_handle, entry_offset, archive_size, piece_totals, &header);
+    use_entry_header(header);
 }
 
 void open_archive_for_reading()
@@ -92,6 +81,7 @@ void open_archive_for_reading()
     error_archive_name = archive_path;
     archive_size = file_length(read_handle);
     entry_offset = 0;
+    piece_totals = tally_pieces(read_handle, archive_size);
     seek_file(read_handle, 0);
 }
 
@@ -121,6 +111,12 @@ bool entry_path_is_safe()
     return true;
 }
 
+// The output file of the entry being decoded, closed however decoding ends.
+struct OutputFile {
+    FileHandle handle = NO_FILE;
+    ~OutputFile() { close_file(handle); }
+};
+
 bool same_file(FileHandle a, FileHandle b)
 {
     struct stat sa, sb;
@@ -133,7 +129,7 @@ void extract_archive(const char* pattern)
 {
     open_archive_for_reading();
     while (entry_offset < archive_size) {
-        read_entry_header();
+        check_and_read_entry();
         stored_path_to_buffers();
         for (char* c = name_buffer; *c; ++c)
             if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c + ('a' - 'A'));
@@ -176,17 +172,19 @@ void extract_entry()
         entry_write_flag = 0;
     }
 
-    // Checked before the output file is opened, so that no empty file is left.
-    const bool valid_block_size = entry_block_size >= (1u << 20) && entry_block_size <= (256u << 20) &&
-                                  (entry_block_size & (entry_block_size - 1)) == 0;
-    if (!valid_block_size) fail_damaged("an entry's block size is out of range");
-
-    FileHandle output = NO_FILE;
+    // The output is opened below the destination without following any link
+    // there, so that no entry can write outside it.
+    OutputFile output;
     if (entry_write_flag) {
-        create_directories(output_dir);
-        output = open_file(path_buffer, FILE_READ_WRITE, OPEN_OR_CREATE);
-        if (output != NO_FILE && same_file(output, read_handle)) close_file(output);
-        if (output == NO_FILE) {
+        create_directories(dest_dir);
+        char stored[2 * PATH_LIMIT + 2];
+        std::snprintf(stored, sizeof stored, "%s%s", entry_dir, entry_name);
+        const BelowResult opened = open_file_below(dest_dir, stored, &output.handle);
+        if (output.handle != NO_FILE && same_file(output.handle, read_handle)) close_file(output.handle);
+        if (opened == BELOW_LINK) {
+            std::printf("Error: symbolic link in the way of %s, not extracted\n", path_buffer);
+            entry_write_flag = 0;
+        } else if (output.handle == NO_FILE) {
             std::printf("Error: cannot open Output file %s\n", path_buffer);
             entry_write_flag = 0;
         } else if (verbose) {
@@ -210,13 +208,14 @@ void extract_entry()
     // So does an empty file, which is stored as the one piece [0, 0).
     std::vector<std::pair<uint64_t, uint64_t>>* ranges = nullptr;
     const uint64_t piece_stop = piece_start + static_cast<uint64_t>(input_size);
-    if (output != NO_FILE) {
+    FileHandle& out = output.handle;
+    if (out != NO_FILE) {
         ranges = &written_ranges[output_path];
         const bool empty_file = input_size == 0 && piece_start == 0;
         for (const auto& r : *ranges)
             if (empty_file || (r.first < piece_stop && piece_start < r.second)) {
                 ranges->clear();
-                truncate_file(output, 0);
+                truncate_file(out, 0);
                 break;
             }
     }
@@ -226,23 +225,23 @@ void extract_entry()
     while (piece_done < input_size) {
         if (block_bytes > input_size - piece_done) block_bytes = input_size - piece_done;
         decode_block_records(block_buffer, static_cast<uint32_t>(block_bytes));
-        if (output != NO_FILE) {
-            if (seek_file(output, piece_start + static_cast<uint64_t>(piece_done)) < 0 ||
-                !write_file(output, block_buffer, static_cast<uint32_t>(block_bytes))) {
+        if (out != NO_FILE) {
+            if (seek_file(out, piece_start + static_cast<uint64_t>(piece_done)) < 0 ||
+                !write_file(out, block_buffer, static_cast<uint32_t>(block_bytes))) {
                 std::printf("Error: cannot write Output file %s\n", output_path.c_str());
-                close_file(output);
+                close_file(out);
             }
         }
         piece_done += block_bytes;
     }
-    if (output != NO_FILE) {
+    check_streams_used_up();
+    if (out != NO_FILE) {
         // Bytes past every piece written in this run are left over from an
         // older, longer file: the file ends where its stored pieces end.
         ranges->push_back({piece_start, piece_stop});
         uint64_t end = 0;
         for (const auto& r : *ranges) end = r.second > end ? r.second : end;
-        if (file_length(output) > static_cast<int64_t>(end)) truncate_file(output, end);
-        close_file(output);
+        if (file_length(out) > static_cast<int64_t>(end)) truncate_file(out, end);
     }
 }
 
@@ -250,7 +249,7 @@ void list_archive(const char* pattern)
 {
     open_archive_for_reading();
     while (entry_offset < archive_size) {
-        read_entry_header();
+        check_and_read_entry();
         stored_path_to_buffers();
         if (match_wildcard_name(pattern)) {
             ++listed_count;

@@ -2,6 +2,7 @@
 // extracts, `l` lists.
 #include <algorithm>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 
 #include "archive/command_line.h"
 #include "archive/console.h"
+#include "archive/entry_writer.h"
 #include "archive/extractor.h"
 #include "archive/file_adder.h"
 #include "archive/input_collection.h"
@@ -78,7 +80,10 @@ int run_add(int argc, char** argv)
         exit_path_too_long(argv[i]);
     }
     collapse_separators(archive_path);
-    if (task_mode != MODE_WORKER) std::printf("Archive is %s \n", archive_path);
+    if (task_mode != MODE_WORKER) {
+        std::printf("Archive is %s \n", archive_path);
+        prepare_archive_for_append();
+    }
     archive_size_before = static_cast<int64_t>(archive_file_size());
 
     // A first input beginning with '$' stands for every file here.
@@ -161,6 +166,10 @@ int run_command(int argc, char** argv)
 // when they succeed.
 int main(int argc, char** argv)
 {
+    // Past a file-size limit a write fails like any other, and the failure
+    // paths run (`a` cuts its entry back, `x` reports the file and goes on),
+    // instead of the signal ending the process in the middle of a write.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         const int code = run_command(argc, argv);
         std::fflush(stdout);

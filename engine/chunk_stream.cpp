@@ -73,7 +73,31 @@ uint32_t load_next_chunk(int64_t* read_pos, uint8_t full_tag, uint8_t* buffer)
     }
 }
 
+// True when a chunk of the stream of full_tag starts at or after pos in the
+// entry: that stream still holds bytes that were never read.
+bool chunk_left(int64_t pos, uint8_t full_tag)
+{
+    while (pos < entry_data_end) {
+        uint8_t head[3] = {};
+        if (read_file_at(read_handle, head, 3, static_cast<uint64_t>(pos)) < 1 || head[0] > CHUNK_CODED_LAST)
+            return true;
+        if ((head[0] & 2) == (full_tag & 2)) return true;
+        if (head[0] == CHUNK_RAW_LAST || head[0] == CHUNK_CODED_LAST)
+            pos += 3 + ((static_cast<uint32_t>(head[1]) | (static_cast<uint32_t>(head[2]) << 8)) + 1);
+        else
+            pos += 1 + CHUNK_SIZE;
+    }
+    return false;
+}
+
 }  // namespace
+
+void check_streams_used_up()
+{
+    if (raw_cursor != raw_end || coded_cursor != coded_end || chunk_left(raw_read_pos, CHUNK_RAW_FULL) ||
+        chunk_left(coded_read_pos, CHUNK_CODED_FULL))
+        fail_damaged("an entry holds data that its pieces never use");
+}
 
 void flush_raw_chunk()
 {

@@ -42,6 +42,10 @@ void flush_coded_chunk();
 uint8_t refill_raw();
 uint8_t refill_coded();
 
+// Reading: at the end of an entry both streams must be used up, to the last
+// byte of their last chunks; otherwise the entry is damaged.
+void check_streams_used_up();
+
 inline void put_raw_byte(uint8_t b)
 {
     *raw_cursor++ = b;

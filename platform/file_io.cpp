@@ -24,7 +24,9 @@ FileHandle open_file(const char* path, int access, FileDisposition disposition)
     char native[PATH_LIMIT + 16];
     if (!to_native_path(path, native, sizeof native)) return NO_FILE;
 
-    int flags = O_CLOEXEC;
+    // Opened without blocking, so that a FIFO or a device named as a file
+    // cannot hang the program before it is refused below.
+    int flags = O_CLOEXEC | O_NONBLOCK;
     switch (access) {
     case FILE_READ: flags |= O_RDONLY; break;
     case FILE_WRITE: flags |= O_WRONLY; break;
@@ -44,11 +46,70 @@ FileHandle open_file(const char* path, int access, FileDisposition disposition)
 
     // Only regular files are read and written as files.
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return NO_FILE;
     }
     return fd;
+}
+
+namespace {
+
+// Why an openat without following links failed: a link in the way, or else.
+BelowResult failure_at(int dir, const char* name)
+{
+    struct stat st;
+    if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) return BELOW_LINK;
+    return BELOW_FAILED;
+}
+
+}  // namespace
+
+BelowResult open_file_below(const char* base, const char* rel, FileHandle* opened)
+{
+    *opened = NO_FILE;
+    char native[4096 + 16];
+    if (!to_native_path(base, native, sizeof native)) return BELOW_FAILED;
+    int dir = ::open(native, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return BELOW_FAILED;
+    if (!to_native_path(rel, native, sizeof native)) {
+        ::close(dir);
+        return BELOW_FAILED;
+    }
+    char* part = native;
+    for (;;) {
+        while (*part == '/') ++part;
+        char* end = std::strchr(part, '/');
+        if (end == nullptr) break;
+        *end = 0;
+        if (*part != 0) {
+            // mkdirat never follows a link at the name; the open below refuses one.
+            ::mkdirat(dir, part, 0755);
+            const int next = ::openat(dir, part, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (next < 0) {
+                const BelowResult why = failure_at(dir, part);
+                ::close(dir);
+                return why;
+            }
+            ::close(dir);
+            dir = next;
+        }
+        part = end + 1;
+    }
+    int fd;
+    do {
+        fd = ::openat(dir, part, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    const BelowResult why = fd < 0 ? failure_at(dir, part) : BELOW_OPENED;
+    ::close(dir);
+    if (fd < 0) return why;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return BELOW_FAILED;
+    }
+    *opened = fd;
+    return BELOW_OPENED;
 }
 
 int64_t read_file(FileHandle h, void* buffer, uint32_t n)

@@ -28,8 +28,22 @@ constexpr size_t PATH_LIMIT = 260;
 // Returns false when it does not fit.
 bool to_native_path(const char* path, char* out, size_t cap);
 
-// Opens path; returns NO_FILE on failure.
+// Opens path; returns NO_FILE on failure, and for anything but a regular
+// file (a directory, a FIFO, a device), which is refused without blocking.
 FileHandle open_file(const char* path, int access, FileDisposition disposition);
+
+enum BelowResult {
+    BELOW_OPENED,   // the file is open
+    BELOW_LINK,     // a symbolic link lies on the way or at the end: nothing was opened
+    BELOW_FAILED,   // it could not be created or opened (not a regular file, no permission)
+};
+
+// Opens, or creates, the file at the relative path rel (separators '\\' or
+// '/') below the existing directory base, creating the directories of rel
+// on the way, for reading and writing and without truncating it. No symbolic
+// link below base is followed, at any level: nothing is ever written outside
+// base. *opened is the handle, or NO_FILE.
+BelowResult open_file_below(const char* base, const char* rel, FileHandle* opened);
 
 // Reads up to n bytes at the current position; returns the count read
 // (short at the file's end), or -1 on an error.

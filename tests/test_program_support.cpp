@@ -43,11 +43,14 @@ std::string program_shell_command(uint64_t memory_limit)
     return command;
 }
 
-Outcome run_program(const std::string& cwd, const std::vector<std::string>& args, uint64_t memory_limit)
+Outcome run_program(const std::string& cwd, const std::vector<std::string>& args, uint64_t memory_limit,
+                    uint64_t file_size_limit)
 {
     char error_file[] = "/tmp/zendal-stderr-XXXXXX";  // standard error of this run; a run that hangs is killed
     close(mkstemp(error_file));
-    std::string command = "cd " + quoted(cwd) + " && " + limit_prefix(memory_limit) + "exec timeout -s KILL 300";
+    std::string command = "cd " + quoted(cwd) + " && " + limit_prefix(memory_limit);
+    if (file_size_limit != 0) command += "ulimit -f " + std::to_string(file_size_limit >> 10) + " && ";
+    command += "exec timeout -s KILL 300";
     for (const std::string& part : program_command(memory_limit)) command += " " + quoted(part);
     for (const std::string& a : args) command += " " + quoted(a);
     std::fflush(nullptr);

@@ -27,8 +27,11 @@ std::string program_shell_command(uint64_t memory_limit = 0);  // the same, quot
 // the program when it starts further copies of itself.
 bool program_is_emulated();
 
-// Runs the program with args (no shell expansion) in the directory cwd.
-Outcome run_program(const std::string& cwd, const std::vector<std::string>& args, uint64_t memory_limit = 0);
+// Runs the program with args (no shell expansion) in the directory cwd. A
+// file_size_limit other than 0 caps the size of every file it writes at
+// about that many bytes (the shell's ulimit -f: half of it in some shells).
+Outcome run_program(const std::string& cwd, const std::vector<std::string>& args, uint64_t memory_limit = 0,
+                    uint64_t file_size_limit = 0);
 std::vector<std::string> lines_of(const std::string& text);  // each without its "\n"
 
 // One archive entry: its header fields, the bytes after the header, and
