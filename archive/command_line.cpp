@@ -26,12 +26,6 @@ void copy_path(char* out, size_t cap, const char* text)
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-bool ends_in_separator(const char* text)
-{
-    const size_t n = std::strlen(text);
-    return n > 0 && (text[n - 1] == '\\' || text[n - 1] == '/');
-}
-
 [[noreturn]] void unknown_option()
 {
     fail_with_line("\n Unknown option! \n");
@@ -66,7 +60,7 @@ void apply_worker_switch(const char* value)
     const char c2 = value[1];
     task_index = is_digit(c2) ? 10 * (c1 - '0') + (c2 - '0') : c1 - '0';
     task_mode = MODE_WORKER;
-    char native[PATH_LIMIT + 16];
+    char native[PLATFORM_PATH_LIMIT + 1];
     FILE* control = nullptr;
     if (to_native_path(control_path, native, sizeof native)) control = std::fopen(native, "rb+");
     if (control == nullptr) fail_with_line("");
@@ -127,17 +121,18 @@ void init_program_globals()
 {
     block_analyser_construct(&block_analyser);
 
-    char program[PATH_LIMIT + 1];
+    char program[PLATFORM_PATH_LIMIT + 1];
     if (get_program_path(program, sizeof program)) copy_path(exe_name, sizeof exe_name, last_component_trimmed(program));
     processor_count = get_processor_count();
     block_size_option = DEFAULT_BLOCK_SIZE;
     method_level = DEFAULT_METHOD_LEVEL;
-    if (!get_current_directory(work_dir, sizeof work_dir)) {
-        fail_with_line("Error: cannot read the current directory\n");
-    }
-    if (std::snprintf(control_path, sizeof control_path, "%s\\master.tmp", work_dir) >=
-        static_cast<int>(sizeof control_path))
-        exit_path_too_long(work_dir);
+    // The current directory is needed only to make a relative path absolute
+    // (make_absolute reports it then): without it the usage text and
+    // absolute paths still work. Without it, or when the control file's
+    // path would not fit, control_path stays empty and no task can start.
+    if (get_current_directory(work_dir, sizeof work_dir) &&
+        !join_path(control_path, sizeof control_path, work_dir, "master.tmp"))
+        control_path[0] = 0;
     dna_build_trie();
 }
 
@@ -148,48 +143,84 @@ int parse_switches(int argc, char** argv, int start, char cmd)
     return i;
 }
 
-bool make_absolute(const char* path, char* out, size_t cap)
+void make_absolute(const char* path, char* out, size_t cap)
 {
-    int n;
-    if ((path[0] != 0 && path[1] == ':') || path[0] == '/')
-        n = std::snprintf(out, cap, "%s", path);
-    else
-        n = std::snprintf(out, cap, "%s\\%s", work_dir, path);
-    return n >= 0 && static_cast<size_t>(n) < cap;
+    if (is_absolute_path(path)) {
+        copy_path(out, cap, path);
+    } else {
+        if (work_dir[0] == 0) fail_with_line("Error: cannot read the current directory\n");
+        if (!join_path(out, cap, work_dir, path)) exit_path_too_long(path);
+    }
+    native_separators(out);
 }
+
+namespace {
+
+// The last part of a path as typed: "" when it ends in a separator.
+const char* last_part(const char* path)
+{
+    const char* part = path;
+    for (const char* c = path; *c != 0; ++c)
+        if (*c == '/' || *c == '\\') part = c + 1;
+    return part;
+}
+
+// A last part that names the directory itself: "", "." or "..".
+bool names_directory(const char* part)
+{
+    return part[0] == 0 || std::strcmp(part, ".") == 0 || std::strcmp(part, "..") == 0;
+}
+
+// A last part that is a name pattern: one that holds a '*' or a '.' and is
+// not "." or "..". Judged on the argument as typed, never on the current
+// directory's path, which may hold dots of its own.
+bool is_name_pattern(const char* part)
+{
+    return !names_directory(part) && has_wildcard_or_dot(part);
+}
+
+}  // namespace
 
 void name_archive_from_input(const char* arg, char* input, size_t cap)
 {
     std::printf("Archiver not defined: Activate File-Folder control..  \n");
-    char packed[PATH_LIMIT + 1];
-    if (!make_absolute(arg, packed, sizeof packed)) exit_path_too_long(arg);
-    if (has_wildcard_or_dot(packed)) copy_path(packed, sizeof packed, directory_prefix(packed));
+    char packed[PLATFORM_PATH_LIMIT + 1];
+    make_absolute(arg, packed, sizeof packed);
+    const char* part = last_part(arg);
+    if (is_name_pattern(part)) copy_path(packed, sizeof packed, directory_prefix(packed));
 
     if (is_directory(packed)) {
-        if (std::strchr(arg, '*') || std::strchr(arg, '.') || ends_in_separator(arg)) {
+        if (is_name_pattern(part) || part[0] == 0) {
             copy_path(input, cap, arg);
-        } else if (std::snprintf(input, cap, "%s\\*", arg) >= static_cast<int>(cap)) {
+        } else if (!join_path(input, cap, arg, "*")) {
             exit_path_too_long(arg);
         }
-        // The archive is named after the directory; a trailing '/' (as shell
-        // completion writes it) is passed over like a trailing '\\'.
-        const size_t n = std::strlen(packed);
-        if (n > 1 && packed[n - 1] == '/') packed[n - 1] = 0;
-        const char* name = last_component_trimmed(packed);
-        if (std::snprintf(archive_path, sizeof archive_path, "%s\\%s.zdl", work_dir, name) >=
-            static_cast<int>(sizeof archive_path))
+        // The archive is named after the directory: "./f.txt", "../f.txt",
+        // "dir/." and "dir/.." name the directories that they lead to, and a
+        // trailing separator (as shell completion writes it) is passed over.
+        resolve_dot_parts(packed, PATH_SEPARATOR);
+        const char* name = last_component(packed);
+        char archive_name[PLATFORM_PATH_LIMIT + 1];
+        if (std::snprintf(archive_name, sizeof archive_name, "%s.zdl", name) >= static_cast<int>(sizeof archive_name) ||
+            !join_path(archive_path, sizeof archive_path, work_dir, archive_name))
             exit_path_too_long(name);
     } else {
-        if (!make_absolute(arg, archive_path, sizeof archive_path)) exit_path_too_long(arg);
-        if (std::snprintf(input, cap, "%s\\*", work_dir) >= static_cast<int>(cap)) exit_path_too_long(work_dir);
+        make_absolute(arg, archive_path, sizeof archive_path);
+        if (!join_path(input, cap, work_dir, "*")) exit_path_too_long(work_dir);
     }
 }
 
 void set_destination(const char* arg)
 {
-    char d[PATH_LIMIT + 4];
-    if (!make_absolute(arg, d, PATH_LIMIT + 1)) exit_path_too_long(arg);
-    if (!std::strchr(d, '*') && !std::strchr(d, '.') && !ends_in_separator(d)) std::strcat(d, "\\*");
+    char typed[PLATFORM_PATH_LIMIT + 1];
+    make_absolute(arg, typed, sizeof typed);
+    // A last part that is no name pattern names a directory to extract
+    // everything into.
+    char d[PLATFORM_PATH_LIMIT + 1];
+    if (is_name_pattern(last_part(arg)))
+        copy_path(d, sizeof d, typed);
+    else if (!join_path(d, sizeof d, typed, "*"))
+        exit_path_too_long(arg);
     copy_path(dest_dir, sizeof dest_dir, directory_prefix(d));
     const char* pattern = last_component(d);
     copy_path(wildcard, sizeof wildcard, pattern[0] != 0 ? pattern : "*");

@@ -12,12 +12,16 @@ void init_program_globals();
 // switch (the archive). An unknown switch ends the process.
 int parse_switches(int argc, char** argv, int start, char cmd);
 
-// path as it stands when absolute ("D:..." or "/..."), else work_dir + "\\"
-// + path; false when the result would not fit cap bytes.
-bool make_absolute(const char* path, char* out, size_t cap);
+// path as it stands when absolute, else work_dir, PATH_SEPARATOR and path,
+// with every separator made PATH_SEPARATOR. A result that would not fit cap
+// bytes, or a relative path when the current directory is unknown, is
+// reported and ends the run.
+void make_absolute(const char* path, char* out, size_t cap);
 
 // `a` with a single argument: derives archive_path from what the argument
-// names and writes the input argument to input.
+// names and writes the input argument to input (cap bytes). Whether the
+// argument's last part is a name pattern decides, never the current
+// directory's path.
 void name_archive_from_input(const char* arg, char* input, size_t cap);
 
 // `x`: dest_dir and wildcard from one destination argument.

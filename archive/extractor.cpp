@@ -30,7 +30,7 @@ namespace {
 
 char entry_name[PATH_LIMIT + 1];
 char entry_dir[PATH_LIMIT + 1];
-char output_dir[2 * PATH_LIMIT + 4];
+char output_dir[PLATFORM_PATH_LIMIT + PATH_LIMIT + 4];
 uint32_t entry_block_size = 0;
 uint32_t entry_header_size = 0;
 
@@ -153,24 +153,35 @@ void extract_entry()
     entry_data_offset = entry_offset + entry_header_size;
     entry_data_end = entry_offset + static_cast<int64_t>(entry_length);
 
-    std::snprintf(output_dir, sizeof output_dir, "%s\\%s", dest_dir, entry_dir);
-    // The output path is measured once its doubled separators are collapsed.
+    std::snprintf(output_dir, sizeof output_dir, "%s%c%s", dest_dir, PATH_SEPARATOR, entry_dir);
+    // The output path is measured once its separators are made native and
+    // its doubled ones collapsed.
     char full_path[sizeof output_dir + PATH_LIMIT + 2];
     std::snprintf(full_path, sizeof full_path, "%s%s", output_dir, entry_name);
+    native_separators(full_path);
     collapse_separators(full_path);
-    const bool fits = std::strlen(full_path) <= PATH_LIMIT;
+    const bool fits = std::strlen(full_path) <= PLATFORM_PATH_LIMIT;
     if (fits)
         std::memcpy(path_buffer, full_path, std::strlen(full_path) + 1);
     else
         path_buffer[0] = 0;
+    // Paths printed from here on show the stored names' control bytes as
+    // '?', as `l` does.
+    char shown[sizeof full_path];
     if (entry_write_flag && !entry_path_is_safe()) {
-        std::printf("Error: unsafe path %s%s in archive, not extracted\n", entry_dir, entry_name);
+        std::snprintf(shown, sizeof shown, "%s%s", entry_dir, entry_name);
+        mask_control_bytes(shown);
+        std::printf("Error: unsafe path %s in archive, not extracted\n", shown);
         entry_write_flag = 0;
     }
     if (entry_write_flag && !fits) {
-        std::printf("Error: path too long %s%s%s, not extracted\n", dest_dir, entry_dir, entry_name);
+        std::memcpy(shown, full_path, std::strlen(full_path) + 1);
+        mask_control_bytes(shown);
+        std::printf("Error: path too long %s, not extracted\n", shown);
         entry_write_flag = 0;
     }
+    std::memcpy(shown, path_buffer, std::strlen(path_buffer) + 1);
+    mask_control_bytes(shown);
 
     // The output is opened below the destination without following any link
     // there, so that no entry can write outside it.
@@ -182,13 +193,13 @@ void extract_entry()
         const BelowResult opened = open_file_below(dest_dir, stored, &output.handle);
         if (output.handle != NO_FILE && same_file(output.handle, read_handle)) close_file(output.handle);
         if (opened == BELOW_LINK) {
-            std::printf("Error: symbolic link in the way of %s, not extracted\n", path_buffer);
+            std::printf("Error: symbolic link in the way of %s, not extracted\n", shown);
             entry_write_flag = 0;
         } else if (output.handle == NO_FILE) {
-            std::printf("Error: cannot open Output file %s\n", path_buffer);
+            std::printf("Error: cannot open Output file %s\n", shown);
             entry_write_flag = 0;
         } else if (verbose) {
-            std::printf(" %s \n", path_buffer);
+            std::printf(" %s \n", shown);
         }
     }
     if (input_size < 0) {
@@ -228,7 +239,7 @@ void extract_entry()
         if (out != NO_FILE) {
             if (seek_file(out, piece_start + static_cast<uint64_t>(piece_done)) < 0 ||
                 !write_file(out, block_buffer, static_cast<uint32_t>(block_bytes))) {
-                std::printf("Error: cannot write Output file %s\n", output_path.c_str());
+                std::printf("Error: cannot write Output file %s\n", shown);
                 close_file(out);
             }
         }
@@ -254,8 +265,7 @@ void list_archive(const char* pattern)
         if (match_wildcard_name(pattern)) {
             ++listed_count;
             // Control bytes of a stored name are shown as '?'.
-            for (char* c = path_buffer; *c; ++c)
-                if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
+            mask_control_bytes(path_buffer);
             std::printf("%s%s\n", path_buffer, solid_flag ? " - solid" : "");
         }
         entry_offset += static_cast<int64_t>(entry_length);

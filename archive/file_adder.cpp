@@ -16,14 +16,14 @@ namespace {
 // would read what is being appended) or the control file of a task run.
 bool is_own_file(const char* path)
 {
-    char native[PATH_LIMIT + 16];
+    char native[PLATFORM_PATH_LIMIT + 1];
     struct stat file, other;
     if (!to_native_path(path, native, sizeof native) || ::stat(native, &file) != 0) return false;
     // The control file exists only in a run with tasks; otherwise a file of
     // that name is the user's own.
     const char* control = task_mode == MODE_SINGLE ? archive_path : control_path;
     for (const char* own : {static_cast<const char*>(archive_path), control}) {
-        char own_native[PATH_LIMIT + 16];
+        char own_native[PLATFORM_PATH_LIMIT + 1];
         if (to_native_path(own, own_native, sizeof own_native) && ::stat(own_native, &other) == 0 &&
             other.st_dev == file.st_dev && other.st_ino == file.st_ino)
             return true;
@@ -35,20 +35,29 @@ bool is_own_file(const char* path)
 
 void FileAdder::add_file(const FileEntry& entry)
 {
-    if (entry.path.size() > PATH_LIMIT) {
+    if (entry.path.size() > PLATFORM_PATH_LIMIT) {
         report_path_too_long(entry.path.c_str());
         return;
     }
     std::memcpy(path, entry.path.c_str(), entry.path.size() + 1);
     if (is_own_file(path)) return;
 
+    // The name and directory come from two different result buffers.
+    char name[PLATFORM_PATH_LIMIT + 1];
+    char dir[PLATFORM_PATH_LIMIT + 1];
+    size_t dropped_parents = 0;
+    std::strcpy(name, last_component(path));
+    std::strcpy(dir, relative_directory(path, &dropped_parents));
+    if (std::strlen(dir) + std::strlen(name) > PATH_LIMIT) {
+        report_path_too_long(path);
+        return;
+    }
+    if (dropped_parents > 0 && !told_parents_dropped) {
+        std::printf("Removing leading ../ from stored names\n");
+        told_parents_dropped = true;
+    }
     piece_start = 0;
     piece_end = static_cast<uint64_t>(static_cast<int64_t>(file_size(path)));
-    // The name and directory come from two different result buffers.
-    char name[PATH_LIMIT + 1];
-    char dir[PATH_LIMIT + 1];
-    std::strcpy(name, last_component(path));
-    std::strcpy(dir, relative_directory(path));
     compress_range_to_entry(path, name, dir);
     input_total += entry.size;
 }

@@ -5,9 +5,13 @@
 #include "platform/file_io.h"
 
 struct FileAdder {
-    char path[PATH_LIMIT + 4];  // the entry's path as it is worked on
+    char path[PLATFORM_PATH_LIMIT + 1];  // the entry's path as it is worked on
+    bool told_parents_dropped = false;   // the line on dropped "../" is printed once a run
 
     // Packs the whole file as one entry and adds its size to input_total.
-    // The archive being written and the files of a task run are passed over.
+    // The archive being written and the files of a task run are passed over,
+    // and so is a file whose stored directory and name together would pass
+    // PATH_LIMIT, with a line. Leading ".." parts of the stored directory
+    // are dropped (relative_directory), which one line per run says.
     void add_file(const FileEntry& entry);
 };

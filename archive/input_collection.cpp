@@ -1,5 +1,6 @@
 #include "archive/input_collection.h"
 
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -43,7 +44,7 @@ InputSpec split_input_spec(const std::string& arg)
     if (dir == "." || dir == "..") dir += "/*";
 
     size_t pos = dir.rfind('/');
-    if (wildcard_compare("?:*", dir.c_str()) == 0) {
+    if (PATHS_HAVE_DRIVES && wildcard_compare("?:*", dir.c_str()) == 0) {
         if (pos == 2) {
             // "D:/..." with no further '/': the drive's root is read as "D:/."
             dir.insert(2, "/.");
@@ -66,7 +67,7 @@ InputSpec split_input_spec(const std::string& arg)
         input.pattern = pos < dir.size() ? dir.substr(pos + 1) : std::string();
         input.dir = pos == 0 ? std::string("/") : dir.substr(0, pos);
     }
-    if (wildcard_compare("?:", input.dir.c_str()) == 0) input.dir += ".";
+    if (PATHS_HAVE_DRIVES && wildcard_compare("?:", input.dir.c_str()) == 0) input.dir += ".";
     if (input.pattern.empty()) input.pattern = "*";
     return input;
 }
@@ -94,6 +95,13 @@ void walk_directory(FileList& list, DirWalker& walker, const std::string& patter
 
         walker.current.path = walker.prefix;
         walker.current.path += name;
+        // Where '\\' is no separator it may stand in a name, but the paths
+        // of this program take it for one: such a file cannot be read, and
+        // is reported rather than lost in silence.
+        if (PATH_SEPARATOR != '\\' && std::strchr(name, '\\') != nullptr) {
+            std::printf("Error: cannot open Input file %s\n", walker.current.path.c_str());
+            continue;
+        }
         if (!path_fits(walker.current.path.c_str())) {
             report_path_too_long(walker.current.path.c_str());
             continue;

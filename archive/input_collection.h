@@ -11,7 +11,7 @@
 
 // One collected input file.
 struct FileEntry {
-    std::string path;  // walker prefix + name, '/'-joined; at most PATH_LIMIT
+    std::string path;  // walker prefix + name, '/'-joined; at most PLATFORM_PATH_LIMIT
     int64_t size = 0;  // whole size in bytes
 
     // Order by extension key: the text after the last '.' of the whole path
@@ -48,22 +48,23 @@ struct DirWalker {
 // The count - 1 texts args[1] .. args[count - 1]; empty when count < 2.
 std::vector<std::string> collect_arguments(int count, const char* const* args);
 
-// Splits one input argument: '\\' becomes '/', "." and ".." read everything,
-// drive forms ("D:", "D:/", "D:*.c") name the drive's current or root
-// directory.
+// Splits one input argument: '\\' becomes '/', "." and ".." read everything;
+// where the platform has drives, drive forms ("D:", "D:/", "D:*.c") name the
+// drive's current or root directory.
 InputSpec split_input_spec(const std::string& arg);
 
 // Sets a walker up for dir ("." when empty): opens it and forms the prefix
 // (dir + "/", or dir itself when empty or "/"). A directory that cannot be
-// opened leaves the handle null; a dir longer than PATH_LIMIT is also
-// reported with a line.
+// opened leaves the handle null; a dir longer than PLATFORM_PATH_LIMIT is
+// also reported with a line.
 void start_dir_walker(DirWalker& walker, const std::string& dir);
 
 // Reads the walker's directory to its end: matching regular files join the
 // list; with list.recursive, matching subdirectories other than "." and ".."
 // (and other than symbolic links to directories, which could lead the walk
 // round in a loop) are read whole with the pattern "*". An entry whose path
-// would exceed PATH_LIMIT is reported with a line and passed over.
+// would exceed PLATFORM_PATH_LIMIT, or whose name holds a '\\' where that is
+// no separator, is reported with a line and passed over.
 void walk_directory(FileList& list, DirWalker& walker, const std::string& pattern);
 
 // Closes the walker's handle when open and releases its texts.

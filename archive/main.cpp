@@ -67,7 +67,7 @@ int run_add(int argc, char** argv)
 
     // The input arguments: every argument after the archive, or with a single
     // argument one derived from it.
-    static char derived_input[PATH_LIMIT + 8];
+    static char derived_input[PLATFORM_PATH_LIMIT + 1];
     const char* const* inputs = const_cast<const char* const*>(argv + i + 1);
     int input_count = argc - i - 1;
     static const char* single_input[1];
@@ -76,8 +76,8 @@ int run_add(int argc, char** argv)
         single_input[0] = derived_input;
         inputs = single_input;
         input_count = 1;
-    } else if (!make_absolute(argv[i], archive_path, sizeof archive_path)) {
-        exit_path_too_long(argv[i]);
+    } else {
+        make_absolute(argv[i], archive_path, sizeof archive_path);
     }
     collapse_separators(archive_path);
     if (task_mode != MODE_WORKER) {
@@ -107,7 +107,7 @@ int run_extract(int argc, char** argv)
     if (argc < 3) print_usage();
     const int i = parse_switches(argc, argv, 2, 'x');
     if (i >= argc) print_usage();
-    if (!make_absolute(argv[i], archive_path, sizeof archive_path)) exit_path_too_long(argv[i]);
+    make_absolute(argv[i], archive_path, sizeof archive_path);
     collapse_separators(archive_path);
 
     static const char* all_files[1] = {"*"};
@@ -134,7 +134,7 @@ int run_extract(int argc, char** argv)
 int run_list(int argc, char** argv)
 {
     if (argc < 3) print_usage();
-    if (!make_absolute(argv[2], archive_path, sizeof archive_path)) exit_path_too_long(argv[2]);
+    make_absolute(argv[2], archive_path, sizeof archive_path);
     std::printf("Archive List ... %s \n", archive_path);
     if (argc == 3) {
         list_archive("*");

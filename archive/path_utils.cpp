@@ -8,17 +8,17 @@
 #include "platform/file_ops.h"
 #include "platform/system_info.h"
 
-char name_buffer[PATH_LIMIT + 1];
-char path_buffer[PATH_LIMIT + 1];
+char name_buffer[PLATFORM_PATH_LIMIT + 1];
+char path_buffer[PLATFORM_PATH_LIMIT + 1];
 
 namespace {
 
 inline bool is_separator(char c) { return c == '/' || c == '\\'; }
 
-// Length of the text when it fits a result buffer, else PATH_LIMIT + 1.
+// Length of the text when it fits a result buffer, else PLATFORM_PATH_LIMIT + 1.
 inline size_t bounded_length(const char* text)
 {
-    return strnlen(text, PATH_LIMIT + 1);
+    return strnlen(text, PLATFORM_PATH_LIMIT + 1);
 }
 
 // Puts text[0, n) into a result buffer; the source may lie inside it.
@@ -66,7 +66,7 @@ bool glob_match(const char* p, size_t pn, const char* t, size_t tn)
 
 bool path_fits(const char* path)
 {
-    return bounded_length(path) <= PATH_LIMIT;
+    return bounded_length(path) <= PLATFORM_PATH_LIMIT;
 }
 
 void report_path_too_long(const char* path)
@@ -77,44 +77,50 @@ void report_path_too_long(const char* path)
 char* last_component(const char* path)
 {
     const size_t n = bounded_length(path);
-    if (n > PATH_LIMIT) return set_result(name_buffer, "", 0);
+    if (n > PLATFORM_PATH_LIMIT) return set_result(name_buffer, "", 0);
     return last_component_of(path, n);
 }
 
 char* last_component_trimmed(const char* path)
 {
     size_t n = bounded_length(path);
-    if (n > PATH_LIMIT) return set_result(name_buffer, "", 0);
+    if (n > PLATFORM_PATH_LIMIT) return set_result(name_buffer, "", 0);
     if (n > 0 && path[n - 1] == '\\') --n;
     return last_component_of(path, n);
 }
 
 char* base_name_of_path_buffer()
 {
-    path_buffer[PATH_LIMIT] = 0;
+    path_buffer[PLATFORM_PATH_LIMIT] = 0;
     return last_component_of(path_buffer, std::strlen(path_buffer));
 }
 
 char* directory_prefix(const char* path)
 {
     size_t n = bounded_length(path);
-    if (n > PATH_LIMIT) return set_result(path_buffer, "", 0);
+    if (n > PLATFORM_PATH_LIMIT) return set_result(path_buffer, "", 0);
     while (n > 0 && !is_separator(path[n - 1])) --n;
     return set_result(path_buffer, path, n);
 }
 
-char* relative_directory(const char* path)
+char* relative_directory(const char* path, size_t* dropped_parents)
 {
     const size_t n = bounded_length(path);
-    if (n == 0 || n > PATH_LIMIT || is_separator(path[n - 1])) return set_result(path_buffer, "", 0);
+    if (dropped_parents != nullptr) *dropped_parents = 0;
+    if (n == 0 || n > PLATFORM_PATH_LIMIT || is_separator(path[n - 1])) return set_result(path_buffer, "", 0);
     // A stored directory never names a root: the drive ("D:") and every
     // leading separator are dropped, so that "D:/data/f.c", "/data/f.c" and
     // the drive-relative "D:data/f.c" all give "data/".
-    size_t start = (n >= 2 && path[1] == ':') ? 2 : 0;
+    size_t start = has_drive_letter(path) ? 2 : 0;
     while (start < n && is_separator(path[start])) ++start;
     size_t end = n;
     while (end > start && !is_separator(path[end - 1])) --end;
-    return set_result(path_buffer, path + start, end - start);
+    set_result(path_buffer, path + start, end - start);
+    const size_t dropped = resolve_dot_parts(path_buffer, '/');
+    if (dropped_parents != nullptr) *dropped_parents = dropped;
+    const size_t length = std::strlen(path_buffer);
+    if (length > 0) set_result(path_buffer + length, "/", 1);
+    return path_buffer;
 }
 
 void collapse_separators(char* path)
@@ -135,9 +141,70 @@ int has_wildcard_or_dot(const char* text)
     return 0;
 }
 
+bool has_drive_letter(const char* path)
+{
+    return PATHS_HAVE_DRIVES && path[0] != 0 && path[1] == ':';
+}
+
+bool is_absolute_path(const char* path)
+{
+    return is_separator(path[0]) || has_drive_letter(path);
+}
+
+bool join_path(char* out, size_t cap, const char* dir, const char* name)
+{
+    const size_t n = std::strlen(dir);
+    const bool add_separator = n > 0 && !is_separator(dir[n - 1]);
+    const int written = add_separator ? std::snprintf(out, cap, "%s%c%s", dir, PATH_SEPARATOR, name)
+                                      : std::snprintf(out, cap, "%s%s", dir, name);
+    return written >= 0 && static_cast<size_t>(written) < cap;
+}
+
+void native_separators(char* path)
+{
+    for (; *path != 0; ++path)
+        if (is_separator(*path)) *path = PATH_SEPARATOR;
+}
+
+size_t resolve_dot_parts(char* path, char sep)
+{
+    const size_t n = std::strlen(path);
+    const size_t root = n > 0 && is_separator(path[0]) ? 1 : 0;
+    if (root) path[0] = sep;
+    size_t out = root;  // the parts kept so far lie in path[0, out)
+    size_t dropped = 0;
+    for (size_t i = root; i < n;) {
+        while (i < n && is_separator(path[i])) ++i;
+        const size_t start = i;
+        while (i < n && !is_separator(path[i])) ++i;
+        const size_t len = i - start;
+        if (len == 0 || (len == 1 && path[start] == '.')) continue;
+        if (len == 2 && path[start] == '.' && path[start + 1] == '.') {
+            if (out == root) {
+                if (!root) ++dropped;
+                continue;
+            }
+            while (out > root && path[out - 1] != sep) --out;  // the last part
+            if (out > root) --out;                              // and its separator
+            continue;
+        }
+        if (out > root) path[out++] = sep;
+        std::memmove(path + out, path + start, len);
+        out += len;
+    }
+    path[out] = 0;
+    return dropped;
+}
+
+void mask_control_bytes(char* text)
+{
+    for (; *text != 0; ++text)
+        if (static_cast<unsigned char>(*text) < 0x20 || *text == 0x7F) *text = '?';
+}
+
 int match_wildcard_name(const char* pattern)
 {
-    name_buffer[PATH_LIMIT] = 0;
+    name_buffer[PLATFORM_PATH_LIMIT] = 0;
     return glob_match(pattern, std::strlen(pattern), name_buffer, std::strlen(name_buffer)) ? 1 : 0;
 }
 
@@ -176,12 +243,13 @@ int64_t seek_handle(FileHandle handle, uint64_t position)
 bool create_directories(const char* path)
 {
     const size_t n = bounded_length(path);
-    if (n > PATH_LIMIT) return false;
-    char prefix[PATH_LIMIT + 1];
+    if (n > PLATFORM_PATH_LIMIT) return false;
+    char prefix[PLATFORM_PATH_LIMIT + 1];
+    const size_t drive_end = has_drive_letter(path) ? 2 : 0;
     for (size_t i = 0; i < n; ++i) {
         // Each separator ends one directory level, except a leading one (the
         // root) and one right after "D:" (the drive itself).
-        if (is_separator(path[i]) && i > 0 && path[i - 1] != ':') {
+        if (is_separator(path[i]) && i > drive_end) {
             prefix[i] = 0;
             create_directory(prefix);
         }

@@ -1,24 +1,30 @@
 // Path and file helpers shared by the front end and the tasks: taking a path
 // apart, collapsing doubled separators, wildcard matching, file sizes,
 // directory creation and deletion. Both '/' and '\\' are separators; a ':'
-// as second character marks a drive letter. Texts are kept as given, '\\'
-// included; only the platform layer turns them into native paths.
+// as second character marks a drive letter only where the platform has
+// drives (PATHS_HAVE_DRIVES). Texts are kept as given, '\\' included; only
+// the platform layer turns them into native paths.
 //
-// Long paths: the result buffers hold PATH_LIMIT characters. A helper that
-// writes a buffer refuses an input longer than PATH_LIMIT with an empty
-// result (callers that must tell it apart test path_fits() first and print
+// The paths the program forms and prints use PATH_SEPARATOR (join_path,
+// native_separators) and hold up to PLATFORM_PATH_LIMIT characters; the
+// names stored in archive entries hold up to PATH_LIMIT (platform/native_paths.h).
+//
+// Long paths: the result buffers hold PLATFORM_PATH_LIMIT characters. A
+// helper that writes a buffer refuses a longer input with an empty result
+// (callers that must tell it apart test path_fits() first and print
 // report_path_too_long()); the file helpers treat such a path as missing.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/file_io.h"
 
 // Result buffers: a result stays valid until the next call that writes the
 // same buffer.
-extern char name_buffer[PATH_LIMIT + 1];  // last_component and its kin
-extern char path_buffer[PATH_LIMIT + 1];  // directory_prefix, relative_directory
+extern char name_buffer[PLATFORM_PATH_LIMIT + 1];  // last_component and its kin
+extern char path_buffer[PLATFORM_PATH_LIMIT + 1];  // directory_prefix, relative_directory
 
-// True when the text has at most PATH_LIMIT characters.
+// True when the text has at most PLATFORM_PATH_LIMIT characters.
 bool path_fits(const char* path);
 // Prints "Error: path too long, skipped <path>\n".
 void report_path_too_long(const char* path);
@@ -31,16 +37,39 @@ char* last_component_trimmed(const char* path);
 char* base_name_of_path_buffer();
 // The text up to and including the last separator ("" when none).
 char* directory_prefix(const char* path);
-// The directory part of a path as stored in an archive entry: up to and
-// including the last separator, without a leading drive ("D:") and without
-// leading separators; "" for an empty text, a text ending in a separator,
-// or a path with no directory below its root.
-char* relative_directory(const char* path);
+// The directory part of a path as stored in an archive entry: the parts
+// before the last separator, each followed by '/', without a leading drive
+// ("D:", where drives exist) and without leading separators. "." and empty
+// parts are left out and ".." takes back the part before it; a ".." with
+// nothing before it to take back is dropped and counted in
+// *dropped_parents, so that every stored directory extracts below the
+// destination. "" for an empty text, a text ending in a separator, or a
+// path with no directory below its root.
+char* relative_directory(const char* path, size_t* dropped_parents = nullptr);
 // Drops every separator directly followed by another one, in place (any
 // length: the text only shrinks).
 void collapse_separators(char* path);
 // 1 when the text holds a '*' or a '.', else 0.
 int has_wildcard_or_dot(const char* text);
+
+// True when the path begins at a root: a separator, or a drive letter where
+// the platform has drives.
+bool is_absolute_path(const char* path);
+// True when the platform has drives and the second character is ':'.
+bool has_drive_letter(const char* path);
+// dir, PATH_SEPARATOR (unless dir is empty or ends in a separator) and name
+// into out (cap bytes); false when it does not fit.
+bool join_path(char* out, size_t cap, const char* dir, const char* name);
+// Turns every '/' and '\\' into PATH_SEPARATOR, in place.
+void native_separators(char* path);
+// Resolves "." and ".." parts and drops empty ones, in place: the parts are
+// joined with sep, a leading separator stays (as sep), a trailing one goes.
+// Returns the number of ".." parts that had no part before them to take
+// back; they are dropped (at the root of an absolute path, ".." is the root).
+size_t resolve_dot_parts(char* path, char sep);
+// Shows control bytes (below 0x20, and 0x7F) as '?', in place, so that a
+// name from an archive cannot send escape sequences to the terminal.
+void mask_control_bytes(char* text);
 
 // Wildcards: '*' any run of characters, '?' exactly one, anything else
 // itself, byte for byte. Both matchers run in time proportional to the
@@ -54,7 +83,7 @@ int match_wildcard_name(const char* pattern);
 int wildcard_compare(const char* pattern, const char* text);
 
 // Size of the named file; 0 for a missing path, a directory or a path
-// longer than PATH_LIMIT. Exact for sizes below 2^53.
+// longer than PLATFORM_PATH_LIMIT. Exact for sizes below 2^53.
 double file_size(const char* path);
 // file_size of archive_path.
 double archive_file_size();
@@ -63,7 +92,7 @@ int64_t seek_handle(FileHandle handle, uint64_t position);
 // Creates every directory along the path, the whole path last; directories
 // that exist or cannot be made are passed over in silence (the caller learns
 // of it when it cannot create its file). False only for a path longer than
-// PATH_LIMIT, which creates nothing.
+// PLATFORM_PATH_LIMIT, which creates nothing.
 bool create_directories(const char* path);
 // Clears the file's attributes and deletes it, retrying a bounded number of
 // times while the platform reports it busy. True when the file is gone

@@ -1,12 +1,12 @@
 #include "archive/settings.h"
 
-char work_dir[PATH_LIMIT + 1];
-char archive_path[PATH_LIMIT + 1];
-char dest_dir[PATH_LIMIT + 1];
-char wildcard[PATH_LIMIT + 1];
+char work_dir[PLATFORM_PATH_LIMIT + 1];
+char archive_path[PLATFORM_PATH_LIMIT + 1];
+char dest_dir[PLATFORM_PATH_LIMIT + 1];
+char wildcard[PLATFORM_PATH_LIMIT + 1];
 
-char exe_name[PATH_LIMIT + 1];
-char control_path[PATH_LIMIT + 16];
+char exe_name[PLATFORM_PATH_LIMIT + 1];
+char control_path[PLATFORM_PATH_LIMIT + 1];
 char verbose_arg[16];
 char solid_arg[16];
 char recurse_arg[16];

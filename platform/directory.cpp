@@ -7,7 +7,7 @@
 
 DirHandle open_directory(const char* path)
 {
-    char native[PATH_LIMIT + 1];
+    char native[PLATFORM_PATH_LIMIT + 1];
     if (path == nullptr || !to_native_path(path, native, sizeof native)) return nullptr;
     return ::opendir(native);
 }
@@ -37,7 +37,7 @@ void close_directory(DirHandle& handle)
 bool query_path_status(const char* path, PathStatus& status)
 {
     status = PathStatus();
-    char native[PATH_LIMIT + 1];
+    char native[PLATFORM_PATH_LIMIT + 1];
     struct stat st;
     if (!to_native_path(path, native, sizeof native) || ::lstat(native, &st) != 0) return false;
     if (S_ISLNK(st.st_mode)) {

@@ -1,6 +1,7 @@
 // Directory reading (opendir, readdir, closedir) and the status query of a
 // directory entry. Paths may use '\\' or '/'; they are turned into '/' just
-// before each system call, and a path longer than PATH_LIMIT fails to open.
+// before each system call, and a path longer than PLATFORM_PATH_LIMIT fails
+// to open.
 #pragma once
 #include <cstdint>
 #include <dirent.h>

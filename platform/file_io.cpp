@@ -21,7 +21,7 @@ bool to_native_path(const char* path, char* out, size_t cap)
 
 FileHandle open_file(const char* path, int access, FileDisposition disposition)
 {
-    char native[PATH_LIMIT + 16];
+    char native[PLATFORM_PATH_LIMIT + 1];
     if (!to_native_path(path, native, sizeof native)) return NO_FILE;
 
     // Opened without blocking, so that a FIFO or a device named as a file

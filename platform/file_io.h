@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/native_paths.h"
+
 using FileHandle = int;
 constexpr FileHandle NO_FILE = -1;
 
@@ -21,15 +23,13 @@ enum FileDisposition : int {
     OPEN_OR_CREATE,       // open, or create when missing; never truncates
 };
 
-// Longest path text the program handles, terminator excluded.
-constexpr size_t PATH_LIMIT = 260;
-
 // Copies path into out (cap bytes) with every '\\' turned into '/'.
 // Returns false when it does not fit.
 bool to_native_path(const char* path, char* out, size_t cap);
 
-// Opens path; returns NO_FILE on failure, and for anything but a regular
-// file (a directory, a FIFO, a device), which is refused without blocking.
+// Opens path; returns NO_FILE on failure (also for a path longer than
+// PLATFORM_PATH_LIMIT), and for anything but a regular file (a directory, a
+// FIFO, a device), which is refused without blocking.
 FileHandle open_file(const char* path, int access, FileDisposition disposition);
 
 enum BelowResult {

@@ -9,7 +9,7 @@
 FoundFile find_file(const char* path)
 {
     FoundFile found;
-    char native[PATH_LIMIT + 1];
+    char native[PLATFORM_PATH_LIMIT + 1];
     struct stat st;
     if (!to_native_path(path, native, sizeof native) || ::stat(native, &st) != 0) return found;
     found.exists = true;
@@ -20,13 +20,13 @@ FoundFile find_file(const char* path)
 
 bool create_directory(const char* path)
 {
-    char native[PATH_LIMIT + 1];
+    char native[PLATFORM_PATH_LIMIT + 1];
     return to_native_path(path, native, sizeof native) && ::mkdir(native, 0777) == 0;
 }
 
 DeleteResult delete_file(const char* path)
 {
-    char native[PATH_LIMIT + 1];
+    char native[PLATFORM_PATH_LIMIT + 1];
     if (!to_native_path(path, native, sizeof native)) return DELETE_REFUSED;
     if (::unlink(native) == 0) return DELETE_DONE;
     switch (errno) {
@@ -42,7 +42,7 @@ DeleteResult delete_file(const char* path)
 bool set_file_attributes(const char* path, FileAttributes attributes)
 {
     (void)attributes;
-    char native[PATH_LIMIT + 1];
+    char native[PLATFORM_PATH_LIMIT + 1];
     struct stat st;
     return to_native_path(path, native, sizeof native) && ::lstat(native, &st) == 0;
 }

@@ -1,7 +1,7 @@
 // Named-file operations: the find-first-file style query for existence, kind
 // and size, directory creation, deletion and attributes. Paths may use '\\'
 // or '/'; they are turned into '/' just before each system call, and a path
-// longer than PATH_LIMIT fails like a missing one.
+// longer than PLATFORM_PATH_LIMIT fails like a missing one.
 #pragma once
 #include <cstdint>
 

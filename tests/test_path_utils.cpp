@@ -51,15 +51,29 @@ TEST(PathUtils, PathParts)
         {last_component_trimmed, "\\", ""},          {last_component_trimmed, "dir/", ""},
         {last_component_trimmed, "D:/data\\\\", ""}, {directory_prefix, "D:\\out\\x.txt", "D:\\out\\"},
         {directory_prefix, "/x", "/"},               {directory_prefix, "name", ""},
-        {relative_directory, "D:/data/sub/f.c", "data/sub/"}, {relative_directory, "D:/f.c", ""},
-        {relative_directory, "src/f.c", "src/"},     {relative_directory, "f.c", ""},
-        {relative_directory, "src/sub/", ""},        {relative_directory, "./a.txt", "./"},
-        // Absolute and drive-relative paths never store a root.
-        {relative_directory, "/data/f.c", "data/"},  {relative_directory, "//data/f.c", "data/"},
-        {relative_directory, "\\d\\f.c", "d\\"},     {relative_directory, "D:ab/f.c", "ab/"},
-        {relative_directory, "D://x/f.c", "x/"},
     };
     for (const auto& [part, path, expected] : cases) EXPECT_STREQ(part(path), expected) << path;
+
+    // Stored directories: never a root, never a ".", ".." or empty part; a
+    // leading ".." is dropped and counted. "D:" is a drive only where the
+    // platform has drives; elsewhere a directory of that name.
+    const bool drives = PATHS_HAVE_DRIVES;
+    const std::tuple<const char*, const char*, size_t> stored[] = {
+        {"src/f.c", "src/", 0},          {"f.c", "", 0},                  {"src/sub/", "", 0},
+        {"./a.txt", "", 0},              {"/data/f.c", "data/", 0},       {"//data/f.c", "data/", 0},
+        {"\\d\\f.c", "d/", 0},           {"a//b/./c/f", "a/b/c/", 0},     {"a/../b/f", "b/", 0},
+        {"../src/f.c", "src/", 1},       {"../../f.c", "", 2},            {"a/../../x/f", "x/", 1},
+        {"/../etc/f", "etc/", 1},        {"dir/./../f", "", 0},           {"./../a/f", "a/", 1},
+        {"D:/data/sub/f.c", drives ? "data/sub/" : "D:/data/sub/", 0},
+        {"D:/f.c", drives ? "" : "D:/", 0},
+        {"D:ab/f.c", drives ? "ab/" : "D:ab/", 0},
+        {"X:/y:/f", drives ? "y:/" : "X:/y:/", 0},
+    };
+    for (const auto& [path, expected, dropped] : stored) {
+        size_t count = 99;
+        EXPECT_STREQ(relative_directory(path, &count), expected) << path;
+        EXPECT_EQ(count, dropped) << path;
+    }
 
     for (auto [in, out] : {std::pair<std::string, std::string>{"D:/out//sub/f", "D:/out/sub/f"}, {"a/\\b", "a\\b"},
                            {"a/\\/b", "a/b"}, {"//a//", "/a/"}, {std::string(500, '/') + "x", "/x"}}) {
@@ -69,13 +83,44 @@ TEST(PathUtils, PathParts)
     EXPECT_EQ((std::vector<int>{has_wildcard_or_dot("a.txt"), has_wildcard_or_dot("a*"), has_wildcard_or_dot("a?b")}),
               (std::vector<int>{1, 1, 0}));
 
+    // Resolving "." and ".." in paths the program forms; a ".." at the root
+    // stays at the root and is not counted.
+    const std::tuple<const char*, const char*, size_t> resolved[] = {
+        {"/home/u/./", "/home/u", 0}, {"/home/u/w/..", "/home/u", 0}, {"/home/u/w/../..//", "/home", 0},
+        {"/..", "/", 0},              {"/a.b/c d/.", "/a.b/c d", 0},  {"../x", "x", 1},
+        {"", "", 0},                  {"a\\b", "a/b", 0},
+    };
+    for (const auto& [in, out, dropped] : resolved) {
+        std::string text = in;
+        EXPECT_EQ(resolve_dot_parts(text.data(), '/'), dropped) << in;
+        EXPECT_EQ(std::string(text.c_str()), out) << in;
+    }
+
+    // Paths the program forms and prints use the platform's separator.
+    char joined[16];
+    const std::string sep(1, PATH_SEPARATOR);
+    EXPECT_TRUE(join_path(joined, sizeof joined, "/w", "arc"));
+    EXPECT_EQ(std::string(joined), "/w" + sep + "arc");
+    EXPECT_TRUE(join_path(joined, sizeof joined, "/", "arc") && std::string(joined) == "/arc");
+    EXPECT_TRUE(join_path(joined, sizeof joined, "", "arc") && std::string(joined) == "arc");
+    EXPECT_FALSE(join_path(joined, sizeof joined, "/w", "fourteen chars"));
+    std::string mixed = "a\\b/c";
+    native_separators(mixed.data());
+    EXPECT_EQ(mixed, "a" + sep + "b" + sep + "c");
+    EXPECT_TRUE(is_absolute_path("/x") && is_absolute_path("\\x") && !is_absolute_path("x/y"));
+    EXPECT_EQ(is_absolute_path("D:x"), drives);
+    std::string odd = "a\x1b[2J\x07\x7f\xc3\xa9";
+    mask_control_bytes(odd.data());
+    EXPECT_EQ(odd, "a?[2J??\xc3\xa9");
+
     // Texts longer than the result buffers are refused.
-    const std::string fits = std::string(PATH_LIMIT - 4, 'd') + "/f.c", over = "d" + fits;
+    const std::string fits = std::string(PLATFORM_PATH_LIMIT - 4, 'd') + "/f.c", over = "d" + fits;
     EXPECT_TRUE(path_fits(fits.c_str()) && !path_fits(over.c_str()));
     EXPECT_STREQ(last_component(fits.c_str()), "f.c");
-    EXPECT_EQ(relative_directory(fits.c_str()), fits.substr(0, PATH_LIMIT - 3));
-    for (char* (*part)(const char*) : {last_component, last_component_trimmed, directory_prefix, relative_directory})
+    EXPECT_EQ(relative_directory(fits.c_str()), fits.substr(0, PLATFORM_PATH_LIMIT - 3));
+    for (char* (*part)(const char*) : {last_component, last_component_trimmed, directory_prefix})
         EXPECT_STREQ(part(over.c_str()), "");
+    EXPECT_STREQ(relative_directory(over.c_str()), "");
     EXPECT_EQ(file_size(over.c_str()), 0.0);
     EXPECT_EQ(is_directory(over.c_str()), 0);
     EXPECT_FALSE(create_directories(over.c_str()));
