@@ -44,7 +44,7 @@ TEST_F(ProgramTest, AppendingAndMixedSolidRuns)
     // An output file that cannot be opened is reported; its run goes on.
     fs::create_directories(at("blocked/s1.a"));
     r = run({"x", "arc", "blocked/"});
-    EXPECT_NE(r.out.find("\nError: cannot open Output file " + shown("blocked\\s1.a\n")), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\nError: cannot open Output file " + shown("blocked/s1.a\n")), std::string::npos) << r.out;
     for (int i = 1; i < 5; ++i) EXPECT_TRUE(read(std::string("blocked/") + names[i]) == read(names[i])) << names[i];
 }
 
@@ -66,7 +66,7 @@ TEST_F(ProgramTest, NeitherCommandWritesOverItsOwnArchive)
     ASSERT_EQ(run({"a", "../arc", "arc"}, "in").code, 0);
     const std::string before = read("arc");
     const Outcome r = run({"x", "arc"});
-    EXPECT_NE(r.out.find("Error: cannot open Output file " + home_ + "\\arc\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Error: cannot open Output file " + home_ + "/arc\n"), std::string::npos) << r.out;
     EXPECT_EQ(read("arc"), before);
 }
 

@@ -56,8 +56,8 @@ std::string random_of(size_t n, uint32_t seed);
 class ProgramTest : public testing::Test {
 protected:
     std::string at(const std::string& rel) const { return home_ + "/" + rel; }
-    // The path as the program forms it from its current directory.
-    std::string shown(const std::string& rel) const { return home_ + "\\" + rel; }
+    // The path as the program forms and prints it from its current directory.
+    std::string shown(const std::string& rel) const { return home_ + "/" + rel; }
     Outcome run(const std::vector<std::string>& args, const std::string& sub = "") const
     {
         return run_program(sub.empty() ? home_ : at(sub), args);
