@@ -19,6 +19,23 @@ bool to_native_path(const char* path, char* out, size_t cap)
     return true;
 }
 
+namespace {
+
+// Only regular files are read and written as files: fd, opened without
+// blocking, is closed and NO_FILE returned for anything else; a regular
+// file goes on in blocking mode.
+FileHandle keep_if_regular(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return NO_FILE;
+    }
+    return fd;
+}
+
+}  // namespace
+
 FileHandle open_file(const char* path, int access, FileDisposition disposition)
 {
     char native[PLATFORM_PATH_LIMIT + 1];
@@ -42,15 +59,7 @@ FileHandle open_file(const char* path, int access, FileDisposition disposition)
     do {
         fd = ::open(native, flags, 0644);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return NO_FILE;
-
-    // Only regular files are read and written as files.
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return NO_FILE;
-    }
-    return fd;
+    return fd < 0 ? NO_FILE : keep_if_regular(fd);
 }
 
 namespace {
@@ -103,13 +112,8 @@ BelowResult open_file_below(const char* base, const char* rel, FileHandle* opene
     const BelowResult why = fd < 0 ? failure_at(dir, part) : BELOW_OPENED;
     ::close(dir);
     if (fd < 0) return why;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return BELOW_FAILED;
-    }
-    *opened = fd;
-    return BELOW_OPENED;
+    *opened = keep_if_regular(fd);
+    return *opened == NO_FILE ? BELOW_FAILED : BELOW_OPENED;
 }
 
 int64_t read_file(FileHandle h, void* buffer, uint32_t n)
