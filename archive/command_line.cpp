@@ -40,6 +40,8 @@ void apply_task_switch(const char* value, char cmd)
         task_mode = MODE_MASTER;
         task_count = processor_count;
         if (cmd == 'x' && task_count > 8) task_count = 8;
+        // Task numbers have two digits.
+        if (task_count > 99) task_count = 99;
     }
     if ((c1 == '1' && !is_digit(c2)) || (c1 != '1' && static_cast<unsigned char>(c2) > '9' && static_cast<unsigned char>(c2) <= 0x7F)) task_mode = MODE_SINGLE;
     if (c1 >= '2' && c1 <= '9' && !is_digit(c2)) {
@@ -64,10 +66,8 @@ void apply_worker_switch(const char* value)
     FILE* control = nullptr;
     if (to_native_path(control_path, native, sizeof native)) control = std::fopen(native, "rb+");
     if (control == nullptr) fail_with_line("");
-    // The worker loops are not part of this program yet: a worker has no
-    // jobs to run and ends.
+    // The worker loop opens it again for itself.
     std::fclose(control);
-    fail_with_line("");
 }
 
 // One switch: its letter (case-insensitive) and the characters after it.

@@ -9,6 +9,7 @@
 #include "archive/settings.h"
 #include "engine/entry_state.h"
 #include "engine/settings.h"
+#include "tasks/compress_tasks.h"
 
 namespace {
 
@@ -41,6 +42,10 @@ void FileAdder::add_file(const FileEntry& entry)
     }
     std::memcpy(path, entry.path.c_str(), entry.path.size() + 1);
     if (is_own_file(path)) return;
+    if (tasks != nullptr) {
+        if (post_file_pieces(*tasks, path)) input_total += entry.size;
+        return;
+    }
 
     // The name and directory come from two different result buffers.
     char name[PLATFORM_PATH_LIMIT + 1];

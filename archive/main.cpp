@@ -24,11 +24,16 @@
 #include "engine/error.h"
 #include "engine/settings.h"
 #include "platform/system_info.h"
+#include "tasks/compress_tasks.h"
+#include "tasks/extract_dispatch.h"
+#include "tasks/task_master.h"
+#include "tasks/worker_loop.h"
 
 namespace {
 
-// Packs the inputs named by inputs[0..count) into archive_path.
-void collect_and_add(const char* const* inputs, int count)
+// Packs the inputs named by inputs[0..count) into archive_path; a master
+// posts them to its tasks.
+void collect_and_add(const char* const* inputs, int count, TaskTable* tasks)
 {
     try {
         // collect_arguments skips its first element, the program's own name.
@@ -42,6 +47,7 @@ void collect_and_add(const char* const* inputs, int count)
         }
         std::sort(list.entries.begin(), list.entries.end());
         FileAdder adder;
+        adder.tasks = tasks;
         for (const FileEntry& entry : list.entries) adder.add_file(entry);
     } catch (const Failure&) {
         throw;
@@ -62,8 +68,8 @@ int run_add(int argc, char** argv)
     int i = parse_switches(argc, argv, 2, 'a');
     if (i >= argc) print_usage();
     if (task_mode != MODE_WORKER) print_banner();
-    if (task_mode == MODE_MASTER)
-        std::printf("multiprocess compression use %d task \n", static_cast<int>(task_count));
+    TaskTable tasks;
+    if (task_mode == MODE_MASTER) create_control_file(tasks, 'a');
 
     // The input arguments: every argument after the archive, or with a single
     // argument one derived from it.
@@ -93,7 +99,10 @@ int run_add(int argc, char** argv)
         std::printf("argc=%s \n", input_list[0]);
     }
 
-    collect_and_add(input_list.data(), input_count);
+    if (task_mode == MODE_WORKER) return run_compress_worker();
+    if (task_mode == MODE_MASTER) prepare_part_files(tasks);
+    collect_and_add(input_list.data(), input_count, task_mode == MODE_MASTER ? &tasks : nullptr);
+    if (task_mode == MODE_MASTER) finish_compress_tasks(tasks);
     archive_size_after = static_cast<int64_t>(archive_file_size());
     std::printf(" Compressed %" PRId64 " bytes to %" PRId64 " bytes \n", input_total,
                 archive_size_after - archive_size_before);
@@ -109,6 +118,7 @@ int run_extract(int argc, char** argv)
     if (i >= argc) print_usage();
     make_absolute(argv[i], archive_path, sizeof archive_path);
     collapse_separators(archive_path);
+    if (task_mode == MODE_WORKER) return run_extract_worker();
 
     static const char* all_files[1] = {"*"};
     const char* const* dests = argv + i + 1;
@@ -118,14 +128,19 @@ int run_extract(int argc, char** argv)
         dest_count = 1;
     }
     print_banner();
-    if (task_mode == MODE_MASTER)
-        std::printf("multiprocess etraction use %d task \n", static_cast<int>(task_count));
+    TaskTable tasks;
+    if (task_mode == MODE_MASTER) create_control_file(tasks, 'x');
     for (int d = 0; d < dest_count; ++d) {
         std::printf("ARGV=%s\n", dests[d]);
         set_destination(dests[d]);
         std::printf("Archive=%s Wild=%s DEST=%s\n", archive_path, wildcard, dest_dir);
-        extract_archive(wildcard);
+        if (task_mode == MODE_MASTER) {
+            dispatch_extraction(tasks, wildcard);
+        } else {
+            extract_archive(wildcard);
+        }
     }
+    if (task_mode == MODE_MASTER) finish_extract_tasks(tasks);
     std::printf(" OK! \n");
     std::fflush(stdout);
     return 1;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <sched.h>
 #include <unistd.h>
 
 bool get_program_path(char* out, size_t cap)
@@ -31,6 +32,11 @@ bool get_current_directory(char* out, size_t cap)
 
 uint32_t get_processor_count()
 {
+    // The processors this process may run on (its affinity, as taskset or a
+    // container sets it), not every processor of the machine.
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<uint32_t>(CPU_COUNT(&set));
     long n = ::sysconf(_SC_NPROCESSORS_ONLN);
     return n < 1 ? 1u : static_cast<uint32_t>(n);
 }

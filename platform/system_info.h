@@ -12,7 +12,7 @@ bool get_program_path(char* out, size_t cap);
 // cannot be read or does not fit.
 bool get_current_directory(char* out, size_t cap);
 
-// Processors available to this process; at least 1.
+// Processors this process may run on (its affinity); at least 1.
 uint32_t get_processor_count();
 
 // Lets the given number of milliseconds pass.

@@ -1,0 +1,55 @@
+// Other processes: starting a copy of a program without waiting for it,
+// asking whether it still runs, stopping it and collecting its end; and the
+// signals that stop this process. A program id is the system's process id.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using ProgramId = int;
+constexpr ProgramId NO_PROGRAM = 0;
+
+// Starts the program at its full path with the given arguments (args[0] is
+// the name it sees as its own), in this process's current directory, with
+// this process's standard streams, and does not wait for it. Each argument
+// reaches the program as it stands, blanks included. Returns NO_PROGRAM when
+// it could not be started and leaves the system's reason in error_text.
+ProgramId start_program(const char* path, const std::vector<std::string>& args, std::string& error_text);
+
+// How a started program ended.
+enum ProgramEnd : uint8_t {
+    PROGRAM_RUNNING,   // it has not ended yet
+    PROGRAM_EXITED,    // it returned an exit code
+    PROGRAM_KILLED,    // a signal ended it
+};
+
+// Looks at the program without waiting; once it has ended, its end is
+// collected (a second call for the same id is not allowed).
+ProgramEnd poll_program(ProgramId id);
+
+// Waits until the program ends and collects its end.
+ProgramEnd wait_program(ProgramId id);
+
+// Asks the program to stop at once (SIGTERM), as an interruption would.
+// Safe to call from a signal handler.
+void stop_program(ProgramId id);
+
+// A worker ends, as if interrupted, when the process that started it ends
+// first; so no copy runs on alone after its master was killed.
+void stop_with_parent();
+
+// The stop signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE) go to the
+// handler, except those that the caller of this process ignores. With
+// nullptr they get their default action back.
+void catch_stop_signals(void (*handler)(int));
+
+// In a handler: the signal takes its default action now (which ends this
+// process).
+void end_by_signal(int sig);
+
+// Lets a short moment pass between two polls of a shared file: the
+// processor is given up, so that a process that waits does not take a core
+// from the processes it waits for. The moment is of the order of 0.1 ms.
+void pause_between_polls();
+// A longer pause, for a wait that has seen nothing change for a while.
+void pause_longer_between_polls();

@@ -1,0 +1,244 @@
+#include "tasks/extract_dispatch.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "archive/entry_writer.h"
+#include "archive/path_utils.h"
+#include "archive/settings.h"
+#include "engine/error.h"
+#include "tasks/task_master.h"
+
+namespace {
+
+// What the dispatch needs of one entry.
+struct EntryFacts {
+    int64_t offset = 0;
+    int64_t length = 0;
+    uint8_t reset = 1;
+    bool match = false;
+    std::string file;  // the stored path, the key of the output file
+    uint64_t piece_start = 0, piece_stop = 0;
+};
+
+struct ArchiveReader {
+    FileHandle handle = NO_FILE;
+    int64_t size = 0;
+    ~ArchiveReader() { close_file(handle); }
+};
+
+void read_at(ArchiveReader& archive, void* buffer, uint32_t n, int64_t position)
+{
+    if (position < 0 || n > archive.size - position ||
+        read_file_at(archive.handle, buffer, n, static_cast<uint64_t>(position)) != static_cast<int64_t>(n))
+        fail_damaged("an entry header is cut short");
+}
+
+uint64_t le_value(const uint8_t* p, int bytes)
+{
+    uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+    return v;
+}
+
+// A zero-terminated text field at position: u16 size, then the bytes.
+std::string read_text_field(ArchiveReader& archive, int64_t& position)
+{
+    uint8_t size_bytes[2];
+    read_at(archive, size_bytes, 2, position);
+    const uint32_t size = static_cast<uint32_t>(le_value(size_bytes, 2));
+    if (size == 0 || size > PATH_LIMIT + 1) fail_damaged("a name in an entry header is out of range");
+    std::string text(size, '\0');
+    read_at(archive, &text[0], size, position + 2);
+    if (text[size - 1] != 0) fail_damaged("a name in an entry header is not terminated");
+    position += 2 + size;
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+// 1 when the stored path's file name, lower-cased, matches the pattern.
+bool name_matches(const std::string& stored, const char* pattern)
+{
+    const size_t cut = stored.find_last_of("/\\");
+    const std::string name = cut == std::string::npos ? stored : stored.substr(cut + 1);
+    std::strcpy(name_buffer, name.c_str());
+    for (char* c = name_buffer; *c; ++c)
+        if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c + ('a' - 'A'));
+    return match_wildcard_name(pattern) == 1;
+}
+
+// Every entry of the archive, its length checked against the archive's end.
+std::vector<EntryFacts> walk_archive(const char* pattern)
+{
+    ArchiveReader archive;
+    archive.handle = open_file(archive_path, FILE_READ, OPEN_EXISTING_FILE);
+    if (archive.handle == NO_FILE)
+        fail_with_line(std::string("Error: cannot open Archive file ") + archive_path + "\n");
+    error_archive_name = archive_path;
+    archive.size = file_length(archive.handle);
+    std::vector<EntryFacts> entries;
+    for (int64_t offset = 0; offset < archive.size;) {
+        EntryFacts e;
+        e.offset = offset;
+        uint8_t head[10];
+        read_at(archive, head, 10, offset);
+        const uint64_t length = le_value(head, 8);
+        e.reset = head[9];
+        int64_t p = offset + 10;
+        const std::string name = read_text_field(archive, p);
+        const std::string dir = read_text_field(archive, p);
+        if (dir.size() + name.size() > PATH_LIMIT) fail_damaged("a stored path is too long");
+        uint8_t piece[16];
+        read_at(archive, piece, 16, p);
+        const uint64_t header_size = static_cast<uint64_t>(p - offset) + 20;
+        if (length < header_size || length > static_cast<uint64_t>(archive.size - offset))
+            fail_damaged("an entry length is out of range");
+        e.length = static_cast<int64_t>(length);
+        e.file = dir + name;
+        e.match = name_matches(e.file, pattern);
+        collapse_separators(&e.file[0]);
+        e.file.resize(std::strlen(e.file.c_str()));
+        std::replace(e.file.begin(), e.file.end(), '\\', '/');
+        e.piece_start = le_value(piece + 8, 8);
+        e.piece_stop = e.piece_start + le_value(piece, 8);
+        entries.push_back(e);
+        offset += e.length;
+    }
+    return entries;
+}
+
+// Union-find over entry indexes.
+int root_of(std::vector<int>& parent, int i)
+{
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+}
+
+void join(std::vector<int>& parent, int a, int b)
+{
+    a = root_of(parent, a);
+    b = root_of(parent, b);
+    if (a != b) parent[std::max(a, b)] = std::min(a, b);
+}
+
+// The chains of entries to decode, each in archive order, longest first.
+std::vector<std::vector<int>> form_chains(const std::vector<EntryFacts>& entries, std::vector<bool>& needed)
+{
+    const int n = static_cast<int>(entries.size());
+    // An entry is decoded when it is written, or when a later entry of its
+    // solid run (reset flag 0) is decoded and continues its state.
+    needed.assign(entries.size(), false);
+    for (int i = n - 1; i >= 0; --i)
+        needed[i] = entries[i].match || (i + 1 < n && needed[i + 1] && entries[i + 1].reset == 0);
+    std::vector<int> parent(entries.size());
+    std::iota(parent.begin(), parent.end(), 0);
+    std::map<std::string, std::vector<int>> pieces_of_file;
+    for (int i = 0; i < n; ++i) {
+        if (!needed[i]) continue;
+        if (entries[i].reset == 0 && i > 0) join(parent, i, i - 1);
+        if (entries[i].match) pieces_of_file[entries[i].file].push_back(i);
+    }
+    // A file stored in several entries is put together by one worker, which
+    // alone knows which of its bytes this run has written.
+    for (const auto& file : pieces_of_file)
+        for (size_t k = 1; k < file.second.size(); ++k) join(parent, file.second[0], file.second[k]);
+
+    std::map<int, std::vector<int>> by_root;
+    for (int i = 0; i < n; ++i)
+        if (needed[i]) by_root[root_of(parent, i)].push_back(i);
+    std::vector<std::vector<int>> chains;
+    std::vector<int64_t> weight;
+    for (auto& c : by_root) chains.push_back(std::move(c.second));
+    std::vector<size_t> order(chains.size());
+    std::iota(order.begin(), order.end(), 0);
+    for (const auto& c : chains) {
+        int64_t w = 0;
+        for (int i : c) w += entries[i].length;
+        weight.push_back(w);
+    }
+    std::stable_sort(order.begin(), order.end(), [&weight](size_t a, size_t b) { return weight[a] > weight[b]; });
+    std::vector<std::vector<int>> sorted;
+    for (size_t k : order) sorted.push_back(std::move(chains[k]));
+    return sorted;
+}
+
+// A task's place in the chain it works through.
+struct ChainCursor {
+    int chain = -1;
+    size_t next = 0;           // position of the next entry to post
+    size_t replay_until = 0;   // positions below this were posted before
+};
+
+void wait_until_no_task_is_busy(TaskTable& table)
+{
+    WaitPacer pacer;
+    for (int i = 1; i <= table.count;) {
+        if (task_is_free(table, i)) {
+            ++i;
+        } else {
+            pacer.pause();
+        }
+    }
+}
+
+}  // namespace
+
+void dispatch_extraction(TaskTable& table, const char* pattern)
+{
+    const std::vector<EntryFacts> entries = walk_archive(pattern);
+    std::vector<bool> needed;
+    const std::vector<std::vector<int>> chains = form_chains(entries, needed);
+    if (chains.empty()) return;
+    // A job slot holds the destination whole or not at all.
+    if (std::strlen(dest_dir) + 1 > EXTRACT_DIR_ROOM)
+        fail_with_line(std::string("Error: path too long: ") + dest_dir + "\n");
+    // The jobs of an earlier destination end first: they may write the same files.
+    wait_until_no_task_is_busy(table);
+
+    size_t to_post = 0;
+    for (const auto& c : chains) to_post += c.size();
+    std::vector<ChainCursor> cursor(static_cast<size_t>(table.count) + 1);
+    size_t next_chain = 0;
+    WaitPacer pacer;
+    while (to_post > 0) {
+        bool posted = false;
+        for (int t = 1; t <= table.count && to_post > 0; ++t) {
+            ChainCursor& c = cursor[t];
+            const bool chain_done = c.chain < 0 || c.next == chains[c.chain].size();
+            if (chain_done && next_chain == chains.size()) continue;
+            if (!task_is_free(table, t)) continue;
+            if (chain_done) c = ChainCursor{static_cast<int>(next_chain++), 0, 0};
+            const std::vector<int>& chain = chains[c.chain];
+            if (claim_task(table, t) && c.next > 0 && entries[chain[c.next]].reset == 0) {
+                // A fresh worker has none of the run's state: it decodes the
+                // run again from its first entry, writing nothing until it
+                // reaches the entries not yet posted.
+                c.replay_until = std::max(c.replay_until, c.next);
+                while (c.next > 0 && entries[chain[c.next]].reset == 0) --c.next;
+            }
+            const EntryFacts& e = entries[chain[c.next]];
+            const bool replay = c.next < c.replay_until;
+            post_extract_job(table, t, e.offset, dest_dir, replay ? 0 : (e.match ? 1 : 0));
+            if (!replay) --to_post;
+            ++c.next;
+            posted = true;
+        }
+        if (posted) {
+            pacer.reset();
+        } else {
+            pacer.pause();
+        }
+    }
+}
+
+void finish_extract_tasks(TaskTable& table)
+{
+    std::printf(" Decompression verify \n");
+    stop_all_tasks(table);
+    close_control_file(table);
+}

@@ -1,0 +1,258 @@
+#include "tasks/task_master.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/path_utils.h"
+#include "archive/settings.h"
+#include "engine/error.h"
+#include "engine/settings.h"
+#include "platform/file_ops.h"
+#include "platform/shared_file.h"
+#include "platform/system_info.h"
+
+namespace {
+
+// The run that an interruption abandons; set while a control file of this
+// process exists. The signal handler has no other way to reach it.
+TaskTable* interrupted_run = nullptr;
+
+void abandon_on_signal(int sig)
+{
+    if (interrupted_run != nullptr) abandon_tasks(*interrupted_run);
+    end_by_signal(sig);
+}
+
+[[noreturn]] void fail_task_ended(int task)
+{
+    fail_with_line("Error: task " + std::to_string(task) + " ended in the middle of a job\n");
+}
+
+// The worker's command line: the command, the forwarded switches, its task
+// number and its archive (and for `a` the dummy input "x").
+std::vector<std::string> worker_arguments(const TaskTable& table, int task)
+{
+    std::vector<std::string> args = {exe_name[0] ? exe_name : "zendal"};
+    const std::string p = "-p" + std::to_string(task);
+    if (table.command == 'x') {
+        args.insert(args.end(), {"x", p, archive_path, dest_dir});
+        return args;
+    }
+    args.push_back("a");
+    if (recurse_flag) args.push_back("-r");
+    if (verbose) args.push_back("-v");
+    if (solid_flag) args.push_back("-s");
+    args.push_back("-m" + std::to_string(method_level));
+    args.push_back(p);
+    args.push_back(task == 1 ? archive_path : table.tasks[task].part_path);
+    args.push_back("x");
+    return args;
+}
+
+[[noreturn]] void refuse_part_file(const char* path)
+{
+    fail_with_line(std::string("problems with ") + path +
+                   " (the file exists already: remove it if no run with tasks uses it)\n");
+}
+
+// Task i of 2 or more writes into its part file, which this run creates
+// itself: a file that is there already is somebody else's.
+void create_part_file(WorkerTask& task)
+{
+    if (task.part_created) return;
+    FileHandle part = open_file(task.part_path, FILE_WRITE, CREATE_NEW_FILE);
+    if (part == NO_FILE) {
+        if (find_file(task.part_path).exists) refuse_part_file(task.part_path);
+        fail_with_line(std::string("Error: cannot create ") + task.part_path + "\n");
+    }
+    close_file(part);
+    task.part_created = true;
+    set_file_attributes(task.part_path, ATTRIBUTES_HIDDEN);
+}
+
+void start_worker(TaskTable& table, int task)
+{
+    WorkerTask& w = table.tasks[task];
+    if (table.command == 'a' && task >= 2) create_part_file(w);
+    // Lines already printed come before anything the worker prints.
+    std::fflush(stdout);
+    std::string reason;
+    w.worker = start_program(table.program_path, worker_arguments(table, task), reason);
+    if (w.worker == NO_PROGRAM)
+        fail_with_line("Error: cannot start task " + std::to_string(task) + ": " + reason + "\n");
+}
+
+}  // namespace
+
+TaskTable::~TaskTable()
+{
+    if (open) abandon_tasks(*this);
+}
+
+void WaitPacer::pause()
+{
+    // About a tenth of a second of short pauses, then half-millisecond ones.
+    if (quiet_passes < 1500) {
+        ++quiet_passes;
+        pause_between_polls();
+    } else {
+        pause_longer_between_polls();
+    }
+}
+
+void create_control_file(TaskTable& table, char command)
+{
+    table.command = command;
+    table.count = static_cast<int>(task_count);
+    ControlFile& control = table.control;
+    control.job_stride = command == 'a' ? COMPRESS_JOB_STRIDE : EXTRACT_JOB_STRIDE;
+    if (!form_task_file_path(control.path, sizeof control.path, work_dir, CONTROL_FILE_NAME, 0))
+        fail_with_line(std::string("Error: path too long: ") + work_dir + "\n");
+    if (!get_program_path(table.program_path, sizeof table.program_path))
+        fail_with_line("Error: cannot find the running program\n");
+
+    control.handle = open_file(control.path, FILE_READ_WRITE, CREATE_NEW_FILE);
+    if (control.handle == NO_FILE) {
+        // Never deleted or emptied: it may be another master's, or the user's.
+        FileHandle other = open_file(control.path, FILE_READ, OPEN_EXISTING_FILE);
+        const bool exists = find_file(control.path).exists;
+        const bool in_use = other != NO_FILE && !try_lock_file_range(other, 0, 1);
+        close_file(other);
+        if (in_use)
+            fail_with_line(std::string("problems with task (") + control.path +
+                           " is in use: another run with tasks works in this directory)\n");
+        if (exists)
+            fail_with_line(std::string("problems with task (") + control.path +
+                           " exists already: remove it if no run with tasks uses it)\n");
+        fail_with_line(std::string("problems with task (cannot create ") + control.path + ")\n");
+    }
+    // Byte 0 is never written: its lock marks the file as this master's.
+    try_lock_file_range(control.handle, 0, 1);
+    table.open = true;
+    interrupted_run = &table;
+    catch_stop_signals(abandon_on_signal);
+    set_file_attributes(control.path, ATTRIBUTES_HIDDEN);
+    std::printf(command == 'a' ? "multiprocess compression use %d task \n" : "multiprocess etraction use %d task \n",
+                table.count);
+}
+
+bool task_is_free(TaskTable& table, int task)
+{
+    if (read_task_status(table.control, task) != TASK_BUSY) return true;
+    WorkerTask& w = table.tasks[task];
+    if (w.worker != NO_PROGRAM && poll_program(w.worker) == PROGRAM_RUNNING) return false;
+    w.worker = NO_PROGRAM;
+    // It may have finished its job just before it ended.
+    if (read_task_status(table.control, task) == TASK_BUSY) fail_task_ended(task);
+    return true;
+}
+
+int find_idle_task(TaskTable& table)
+{
+    WaitPacer pacer;
+    for (;;) {
+        for (int i = 1; i <= table.count; ++i)
+            if (task_is_free(table, i)) return i;
+        pacer.pause();
+    }
+}
+
+bool claim_task(TaskTable& table, int task)
+{
+    ControlFile& control = table.control;
+    WorkerTask& w = table.tasks[task];
+    lock_task_status(control, task);
+    const uint8_t status = read_task_status(control, task);
+    if (w.worker != NO_PROGRAM) {
+        ProgramEnd end = poll_program(w.worker);
+        // A worker that gave its task up is on its way out.
+        if (end == PROGRAM_RUNNING && status == TASK_STOP) end = wait_program(w.worker);
+        if (end != PROGRAM_RUNNING) w.worker = NO_PROGRAM;
+    }
+    if (status != TASK_IDLE) write_task_status(control, task, TASK_IDLE);
+    if (w.worker != NO_PROGRAM) return false;
+    start_worker(table, task);
+    return true;
+}
+
+void post_compress_job(TaskTable& table, int task, const char* path, uint64_t start, uint64_t end)
+{
+    ControlFile& control = table.control;
+    const int32_t slot = job_slot_offset(control, task);
+    const uint32_t n = static_cast<uint32_t>(std::strlen(path) + 1);
+    write_control_bytes(control, &n, slot, 4);
+    write_control_bytes(control, path, slot + 4, static_cast<int32_t>(n));
+    write_control_bytes(control, &start, slot + 4 + static_cast<int32_t>(n), 8);
+    write_control_bytes(control, &end, slot + 12 + static_cast<int32_t>(n), 8);
+    // The slot is complete before the status says so.
+    write_task_status(control, task, TASK_BUSY);
+    unlock_task_status(control, task);
+}
+
+void post_extract_job(TaskTable& table, int task, int64_t entry_offset, const char* dir, uint8_t write_flag)
+{
+    ControlFile& control = table.control;
+    const int32_t slot = job_slot_offset(control, task);
+    const uint32_t n = static_cast<uint32_t>(std::strlen(dir) + 1);
+    write_control_bytes(control, &entry_offset, slot, 8);
+    write_control_bytes(control, &n, slot + 8, 4);
+    write_control_bytes(control, dir, slot + 12, static_cast<int32_t>(n));
+    write_control_byte(control, &write_flag, slot + 12 + static_cast<int32_t>(n));
+    write_task_status(control, task, TASK_BUSY);
+    unlock_task_status(control, task);
+}
+
+void stop_all_tasks(TaskTable& table)
+{
+    WaitPacer pacer;
+    for (;;) {
+        bool all_stopped = true;
+        for (int i = 1; i <= table.count; ++i) {
+            if (!task_is_free(table, i)) {
+                all_stopped = false;
+                continue;
+            }
+            if (table.control.task_status[i] != TASK_STOP) write_task_status(table.control, i, TASK_STOP);
+        }
+        if (all_stopped) break;
+        pacer.pause();
+    }
+    // Each worker reads its stop at its next poll and ends.
+    for (int i = 1; i <= table.count; ++i) {
+        WorkerTask& w = table.tasks[i];
+        if (w.worker != NO_PROGRAM) wait_program(w.worker);
+        w.worker = NO_PROGRAM;
+    }
+}
+
+void close_control_file(TaskTable& table)
+{
+    close_file(table.control.handle);
+    delete_file_retry(table.control.path);
+    table.open = false;
+    interrupted_run = nullptr;
+    catch_stop_signals(nullptr);
+}
+
+void abandon_tasks(TaskTable& table)
+{
+    interrupted_run = nullptr;
+    for (int i = 1; i <= table.count; ++i)
+        if (table.tasks[i].worker != NO_PROGRAM) stop_program(table.tasks[i].worker);
+    for (int i = 1; i <= table.count; ++i) {
+        WorkerTask& w = table.tasks[i];
+        if (w.worker != NO_PROGRAM) wait_program(w.worker);
+        w.worker = NO_PROGRAM;
+        if (w.part_created) delete_file(w.part_path);
+        w.part_created = false;
+    }
+    if (table.append_target != NO_FILE) {
+        truncate_file(table.append_target, static_cast<uint64_t>(table.append_start));
+        close_file(table.append_target);
+    }
+    close_file(table.control.handle);
+    if (table.open) delete_file(table.control.path);
+    table.open = false;
+}

@@ -1,0 +1,77 @@
+// The master of a run with tasks (-t<n>, n of 2 or more): it creates the
+// control file, starts a worker for a task when the task first gets a job
+// (and again when its worker has ended idle), posts jobs to idle tasks, and
+// in its end phase stops every worker. A worker that ends while its task is
+// busy ends the run with a failure; the run is then abandoned: every worker
+// is stopped, the part files and the control file are removed.
+#pragma once
+#include <cstdint>
+
+#include "platform/process.h"
+#include "tasks/control_file.h"
+
+struct WorkerTask {
+    ProgramId worker = NO_PROGRAM;       // the running worker, if any
+    bool part_created = false;           // `a`: this run created the part file
+    char part_path[PATH_LIMIT + 16] = {};  // `a`, tasks 2 and up: the part file
+};
+
+struct TaskTable {
+    char command = 0;   // 'a' or 'x'
+    int count = 0;      // tasks of the run
+    ControlFile control;
+    bool open = false;  // the control file is this run's, and the run is not over
+    WorkerTask tasks[MAX_TASKS + 1];
+    char program_path[PATH_LIMIT + 1] = {};  // the running program, started as each worker
+    // While a part file is appended: the archive and its length before, so
+    // that an interruption cuts the unfinished append off.
+    FileHandle append_target = NO_FILE;
+    int64_t append_start = 0;
+
+    TaskTable() = default;
+    TaskTable(const TaskTable&) = delete;
+    TaskTable& operator=(const TaskTable&) = delete;
+    // A run that did not reach its end (a failure on the way) is abandoned.
+    ~TaskTable();
+};
+
+// Creates the control file in the current directory for command 'a' or 'x'
+// with task_count tasks and prints the task line. A file of that name that
+// exists already (another run's, or the user's) is left alone and the run
+// refuses.
+void create_control_file(TaskTable& table, char command);
+
+// The lowest-numbered task that is not busy; waits while all are. A busy task
+// whose worker has ended fails the run.
+int find_idle_task(TaskTable& table);
+
+// Readies a task that is not busy for a job: takes the lock on its status
+// byte and starts a worker when the task has none (never started, ended
+// idle, or killed while idle). True when a fresh worker was started. The
+// caller posts the job with post_compress_job or post_extract_job, which
+// set the task busy and release the lock.
+bool claim_task(TaskTable& table, int task);
+void post_compress_job(TaskTable& table, int task, const char* path, uint64_t start, uint64_t end);
+void post_extract_job(TaskTable& table, int task, int64_t entry_offset, const char* dir, uint8_t write_flag);
+
+// False while the task is busy; fails the run when its worker has ended.
+bool task_is_free(TaskTable& table, int task);
+
+// Waits until no task is busy, then tells every task to stop and waits for
+// every worker to end.
+void stop_all_tasks(TaskTable& table);
+
+// Closes and deletes the control file: the run is over.
+void close_control_file(TaskTable& table);
+
+// Stops every worker, waits for them, cuts an unfinished append off and
+// removes the part files and the control file. Safe in a signal handler.
+void abandon_tasks(TaskTable& table);
+
+// Paces a wait: short pauses while things change, longer ones after a while
+// without change.
+struct WaitPacer {
+    int quiet_passes = 0;
+    void pause();
+    void reset() { quiet_passes = 0; }
+};

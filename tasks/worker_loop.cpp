@@ -1,0 +1,139 @@
+#include "tasks/worker_loop.h"
+
+#include <cstring>
+#include <string>
+
+#include "archive/entry_writer.h"
+#include "archive/extractor.h"
+#include "archive/path_utils.h"
+#include "archive/settings.h"
+#include "engine/entry_state.h"
+#include "engine/error.h"
+#include "engine/settings.h"
+#include "platform/process.h"
+#include "tasks/control_file.h"
+
+namespace {
+
+void open_worker_control_file(ControlFile& control, int32_t job_stride)
+{
+    char path[PATH_LIMIT + 16];
+    // A worker without its control file ends at once and in silence.
+    if (!form_task_file_path(path, sizeof path, work_dir, CONTROL_FILE_NAME, 0) ||
+        !open_control_file(control, path, job_stride))
+        fail_with_line("");
+    // Killed with its master, a worker cuts its unfinished entry off and ends.
+    stop_with_parent();
+}
+
+[[noreturn]] void fail_bad_job(const ControlFile& control)
+{
+    fail_with_line(std::string("Error: the job of task ") + std::to_string(task_index) + " in " + control.path +
+                   " is damaged\n");
+}
+
+// After its idle limit the worker gives its task up, unless a job has been
+// posted in the meantime: under the status byte's lock it turns TASK_IDLE
+// into TASK_STOP, which tells the master that this task has no worker any
+// more. True when the worker is to end.
+bool give_up_idle_task(ControlFile& control)
+{
+    lock_task_status(control, task_index);
+    const uint8_t status = read_task_status(control, task_index);
+    if (status == TASK_IDLE) write_task_status(control, task_index, TASK_STOP);
+    unlock_task_status(control, task_index);
+    return status != TASK_BUSY;
+}
+
+// Polls the task's status byte and runs each posted job; returns when told
+// to stop or when the task was given up idle.
+template <typename RunJob>
+void poll_for_jobs(ControlFile& control, RunJob run_job)
+{
+    int32_t idle_count = 0;
+    for (;;) {
+        const uint8_t status = read_task_status(control, task_index);
+        if (status == TASK_STOP) return;
+        if (status == TASK_BUSY) {
+            run_job();
+            write_task_status(control, task_index, TASK_IDLE);
+            // The idle value just written counts as the first idle poll.
+            idle_count = 1;
+            continue;
+        }
+        if (status == TASK_IDLE && ++idle_count > WORKER_IDLE_LIMIT) {
+            if (give_up_idle_task(control)) return;
+            idle_count = 0;
+            continue;
+        }
+        pause_between_polls();
+    }
+}
+
+void run_compress_job(ControlFile& control)
+{
+    const int32_t slot = job_slot_offset(control, task_index);
+    uint32_t n = 0;
+    read_control_bytes(control, &n, slot, 4);
+    if (n == 0 || n > COMPRESS_PATH_ROOM) fail_bad_job(control);
+    char path[COMPRESS_PATH_ROOM + 4] = {};
+    read_control_bytes(control, path, slot + 4, static_cast<int32_t>(n));
+    if (path[n - 1] != 0 || std::strlen(path) != n - 1) fail_bad_job(control);
+    uint64_t start = 0, end = 0;
+    read_control_bytes(control, &start, slot + 4 + static_cast<int32_t>(n), 8);
+    read_control_bytes(control, &end, slot + 12 + static_cast<int32_t>(n), 8);
+    if (start > end || end > static_cast<uint64_t>(INT64_MAX)) fail_bad_job(control);
+    piece_start = start;
+    piece_end = end;
+    // The name and directory come from two different result buffers.
+    char name[PATH_LIMIT + 1];
+    char dir[PATH_LIMIT + 1];
+    std::strcpy(name, last_component(path));
+    std::strcpy(dir, relative_directory(path));
+    compress_range_to_entry(path, name, dir);
+}
+
+void run_extract_job(ControlFile& control)
+{
+    const int32_t slot = job_slot_offset(control, task_index);
+    int64_t offset = 0;
+    uint32_t n = 0;
+    read_control_bytes(control, &offset, slot, 8);
+    read_control_bytes(control, &n, slot + 8, 4);
+    if (n == 0 || n > EXTRACT_DIR_ROOM) fail_bad_job(control);
+    char dir[EXTRACT_DIR_ROOM + 4] = {};
+    read_control_bytes(control, dir, slot + 12, static_cast<int32_t>(n));
+    if (dir[n - 1] != 0 || std::strlen(dir) != n - 1) fail_bad_job(control);
+    uint8_t write_flag = 0;
+    read_control_bytes(control, &write_flag, slot + 12 + static_cast<int32_t>(n), 1);
+    // An entry offset at or past the archive's end is acknowledged unread.
+    if (offset < 0 || offset >= archive_size) return;
+    std::memcpy(dest_dir, dir, n);
+    entry_write_flag = write_flag != 0 ? 1 : 0;
+    entry_offset = offset;
+    seek_file(read_handle, static_cast<uint64_t>(offset));
+    extract_entry();
+}
+
+}  // namespace
+
+int run_compress_worker()
+{
+    ControlFile control;
+    open_worker_control_file(control, COMPRESS_JOB_STRIDE);
+    poll_for_jobs(control, [&control] { run_compress_job(control); });
+    return 1;
+}
+
+int run_extract_worker()
+{
+    ControlFile control;
+    open_worker_control_file(control, EXTRACT_JOB_STRIDE);
+    read_handle = open_file(archive_path, FILE_READ, OPEN_EXISTING_FILE);
+    if (read_handle == NO_FILE) fail_with_line(std::string("Error: cannot open Archive file ") + archive_path + "\n");
+    error_archive_name = archive_path;
+    archive_size = file_length(read_handle);
+    poll_for_jobs(control, [&control] { run_extract_job(control); });
+    close_file(read_handle);
+    return 1;
+}
