@@ -252,7 +252,10 @@ void extract_entry()
         ranges->push_back({piece_start, piece_stop});
         uint64_t end = 0;
         for (const auto& r : *ranges) end = r.second > end ? r.second : end;
-        if (file_length(out) > static_cast<int64_t>(end)) truncate_file(out, end);
+        // Workers write the pieces of one file at once: a worker cuts it
+        // off only when its job says that this piece reaches its end.
+        const bool may_cut = task_mode != MODE_WORKER || entry_write_flag == 2;
+        if (may_cut && file_length(out) > static_cast<int64_t>(end)) truncate_file(out, end);
     }
 }
 

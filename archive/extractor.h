@@ -4,7 +4,7 @@
 #include <cstdint>
 
 extern int64_t archive_size;      // size of the archive when it was opened
-extern uint8_t entry_write_flag;  // 1 when the entry being decoded is written
+extern uint8_t entry_write_flag;  // not 0 when the entry being decoded is written (2: a worker may cut the file off at its end)
 extern uint32_t listed_count;     // entries printed by list_archive in this run
 
 // Extracts the entries whose lower-cased file names match the lower-cased

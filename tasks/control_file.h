@@ -5,7 +5,8 @@
 // CompressJob (slot stride 280): u32 n, the path (n bytes with its zero),
 //   u64 piece start, u64 piece end.
 // ExtractJob (slot stride 272): i64 entry offset, u32 n, the destination
-//   directory (n bytes with its zero), u8 write flag (1 write, 0 decode only).
+//   directory (n bytes with its zero), u8 write flag (1 write, 0 decode
+//   only, 2 write and cut the file off where this piece ends).
 //
 // Every access is a positioned read or write on the descriptor, so that a
 // process always sees what another one last wrote; bytes past the file's end

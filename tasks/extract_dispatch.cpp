@@ -24,6 +24,7 @@ struct EntryFacts {
     bool match = false;
     std::string file;  // the stored path, the key of the output file
     uint64_t piece_start = 0, piece_stop = 0;
+    uint8_t write_flag = 0;  // of its job: 0 decode only, 1 write, 2 write and end the file there
 };
 
 struct ArchiveReader {
@@ -127,7 +128,7 @@ void join(std::vector<int>& parent, int a, int b)
 }
 
 // The chains of entries to decode, each in archive order, longest first.
-std::vector<std::vector<int>> form_chains(const std::vector<EntryFacts>& entries, std::vector<bool>& needed)
+std::vector<std::vector<int>> form_chains(std::vector<EntryFacts>& entries, std::vector<bool>& needed)
 {
     const int n = static_cast<int>(entries.size());
     // An entry is decoded when it is written, or when a later entry of its
@@ -143,10 +144,30 @@ std::vector<std::vector<int>> form_chains(const std::vector<EntryFacts>& entries
         if (entries[i].reset == 0 && i > 0) join(parent, i, i - 1);
         if (entries[i].match) pieces_of_file[entries[i].file].push_back(i);
     }
-    // A file stored in several entries is put together by one worker, which
-    // alone knows which of its bytes this run has written.
-    for (const auto& file : pieces_of_file)
-        for (size_t k = 1; k < file.second.size(); ++k) join(parent, file.second[0], file.second[k]);
+    for (auto& file : pieces_of_file) {
+        std::vector<int>& pieces = file.second;
+        std::sort(pieces.begin(), pieces.end(), [&entries](int a, int b) {
+            return entries[a].piece_start != entries[b].piece_start ? entries[a].piece_start < entries[b].piece_start
+                                                                    : entries[a].piece_stop < entries[b].piece_stop;
+        });
+        // Pieces that overlap (or an empty file, which replaces what was
+        // there) are copies of one file: one worker writes them all, in
+        // archive order, and each ends the file as in one process.
+        bool copies = false;
+        uint64_t reach = 0;
+        for (size_t k = 0; k < pieces.size(); ++k) {
+            const EntryFacts& e = entries[pieces[k]];
+            if (k > 0 && (e.piece_start < reach || e.piece_stop == 0)) copies = true;
+            reach = std::max(reach, e.piece_stop);
+        }
+        for (int i : pieces) {
+            if (copies) join(parent, pieces[0], i);
+            // The disjoint pieces of one file are written by several
+            // workers at once: only a piece that reaches the file's end
+            // cuts off what an older, longer file left past it.
+            entries[i].write_flag = copies || entries[i].piece_stop == reach ? 2 : 1;
+        }
+    }
 
     std::map<int, std::vector<int>> by_root;
     for (int i = 0; i < n; ++i)
@@ -190,7 +211,7 @@ void wait_until_no_task_is_busy(TaskTable& table)
 
 void dispatch_extraction(TaskTable& table, const char* pattern)
 {
-    const std::vector<EntryFacts> entries = walk_archive(pattern);
+    std::vector<EntryFacts> entries = walk_archive(pattern);
     std::vector<bool> needed;
     const std::vector<std::vector<int>> chains = form_chains(entries, needed);
     if (chains.empty()) return;
@@ -223,7 +244,7 @@ void dispatch_extraction(TaskTable& table, const char* pattern)
             }
             const EntryFacts& e = entries[chain[c.next]];
             const bool replay = c.next < c.replay_until;
-            post_extract_job(table, t, e.offset, dest_dir, replay ? 0 : (e.match ? 1 : 0));
+            post_extract_job(table, t, e.offset, dest_dir, replay ? 0 : e.write_flag);
             if (!replay) --to_post;
             ++c.next;
             posted = true;

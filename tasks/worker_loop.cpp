@@ -109,7 +109,7 @@ void run_extract_job(ControlFile& control)
     // An entry offset at or past the archive's end is acknowledged unread.
     if (offset < 0 || offset >= archive_size) return;
     std::memcpy(dest_dir, dir, n);
-    entry_write_flag = write_flag != 0 ? 1 : 0;
+    entry_write_flag = write_flag > 2 ? 1 : write_flag;
     entry_offset = offset;
     seek_file(read_handle, static_cast<uint64_t>(offset));
     extract_entry();
