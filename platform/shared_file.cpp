@@ -51,3 +51,14 @@ void unlock_file_range(FileHandle h, uint64_t position, uint32_t n)
 {
     set_lock(h, F_UNLCK, F_SETLK, position, n);
 }
+
+bool file_range_locked_elsewhere(FileHandle h, uint64_t position, uint32_t n)
+{
+    if (h == NO_FILE) return false;
+    struct flock range = {};
+    range.l_type = F_WRLCK;
+    range.l_whence = SEEK_SET;
+    range.l_start = static_cast<off_t>(position);
+    range.l_len = static_cast<off_t>(n);
+    return fcntl(h, F_GETLK, &range) == 0 && range.l_type != F_UNLCK;
+}

@@ -16,3 +16,6 @@ bool lock_file_range(FileHandle h, uint64_t position, uint32_t n);
 // Takes the lock only when it is free; false when another process holds it.
 bool try_lock_file_range(FileHandle h, uint64_t position, uint32_t n);
 void unlock_file_range(FileHandle h, uint64_t position, uint32_t n);
+// True when another process holds a lock on part of the range (the file may
+// be open for reading only).
+bool file_range_locked_elsewhere(FileHandle h, uint64_t position, uint32_t n);

@@ -118,7 +118,7 @@ void create_control_file(TaskTable& table, char command)
         // Never deleted or emptied: it may be another master's, or the user's.
         FileHandle other = open_file(control.path, FILE_READ, OPEN_EXISTING_FILE);
         const bool exists = find_file(control.path).exists;
-        const bool in_use = other != NO_FILE && !try_lock_file_range(other, 0, 1);
+        const bool in_use = file_range_locked_elsewhere(other, 0, 1);
         close_file(other);
         if (in_use)
             fail_with_line(std::string("problems with task (") + control.path +

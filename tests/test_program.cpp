@@ -1,6 +1,7 @@
 // The program run as a user runs it: commands, switches, archive naming,
 // the input walk, extraction destinations, listing and the console texts.
 #include <algorithm>
+#include <sched.h>
 #include <unistd.h>
 
 #include "tests/test_program_support.h"
@@ -144,7 +145,10 @@ TEST_F(ProgramTexts, EachCommandAndItsErrors)
 
 TEST_F(ProgramTexts, MethodAndTaskSwitches)
 {
-    const int cpus = static_cast<int>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+    // -t0 takes the processors this process may run on.
+    cpu_set_t affinity;
+    ASSERT_EQ(sched_getaffinity(0, sizeof affinity, &affinity), 0);
+    const int cpus = std::min(CPU_COUNT(&affinity), 99);
     const struct {
         Lines switches;
         uint32_t block_mib;
@@ -157,6 +161,8 @@ TEST_F(ProgramTexts, MethodAndTaskSwitches)
         {{"-t4", "-tx:"}, 16, 0}, {{"-t0"}, 16, cpus > 1 ? cpus : 0},
     };
     for (const auto& c : cases) {
+        // The emulator cannot follow the copies of itself that a master starts.
+        if (c.tasks > 0 && program_is_emulated()) continue;
         const std::string archive = "t" + std::to_string(&c - cases);
         Lines args = {"a", "-V"};
         args.insert(args.end(), c.switches.begin(), c.switches.end());
@@ -168,14 +174,18 @@ TEST_F(ProgramTexts, MethodAndTaskSwitches)
         // Progress lines come from a single process only.
         const bool progress = r.out.find("compress.. f.txt 26 to ") != std::string::npos;
         EXPECT_TRUE(r.code == 0 && r.out.rfind(head, 0) == 0 && progress == (c.tasks == 0)) << r.out;
+        EXPECT_EQ(r.out.find(" close task's active \n") != std::string::npos, c.tasks > 0) << r.out;
         EXPECT_EQ(entries(archive).at(0).block_size, c.block_mib << 20) << testing::PrintToString(args);
     }
     // -t0 for `x` takes at most 8 tasks.
-    const Outcome r = run({"x", "-t0", "t0", "out/"});
-    std::string expected = banner_;
-    if (cpus > 1) expected += "multiprocess etraction use " + std::to_string(std::min(cpus, 8)) + " task \n";
-    EXPECT_EQ(r.out, expected + "ARGV=out/\nArchive=" + shown("t0") + " Wild=* DEST=" + shown("out/") + "\n OK! \n");
-    EXPECT_EQ(read("out/f.txt"), read("f.txt"));
+    if (!program_is_emulated()) {
+        const Outcome r = run({"x", "-t0", "t0", "out/"});
+        std::string expected = banner_;
+        if (cpus > 1) expected += "multiprocess etraction use " + std::to_string(std::min(cpus, 8)) + " task \n";
+        expected += "ARGV=out/\nArchive=" + shown("t0") + " Wild=* DEST=" + shown("out/") + "\n";
+        EXPECT_EQ(r.out, expected + (cpus > 1 ? " Decompression verify \n" : "") + " OK! \n");
+        EXPECT_EQ(read("out/f.txt"), read("f.txt"));
+    }
 
     // -mr is -r; -S is -s.
     EXPECT_EQ(run({"a", "-mr", "-S", "rec", "src"}).code, 0);

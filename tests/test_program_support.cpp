@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <regex>
 #include <sstream>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +66,84 @@ Outcome run_program(const std::string& cwd, const std::vector<std::string>& args
     result.err = read_text(error_file);
     unlink(error_file);
     return result;
+}
+
+BackgroundRun start_program(const std::string& cwd, const std::vector<std::string>& args)
+{
+    BackgroundRun run;
+    for (std::string* file : {&run.out_file, &run.err_file}) {
+        char name[] = "/tmp/zendal-output-XXXXXX";
+        close(mkstemp(name));
+        *file = name;
+    }
+    std::vector<std::string> command = program_command();
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& part : command) argv.push_back(&part[0]);
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    run.pid = fork();
+    if (run.pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(run.out_file.c_str(), O_WRONLY | O_TRUNC);
+        const int err = open(run.err_file.c_str(), O_WRONLY | O_TRUNC);
+        if (chdir(cwd.c_str()) != 0 || in < 0 || out < 0 || err < 0) _exit(127);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return run;
+}
+
+Outcome finish_program(BackgroundRun& run, int timeout_seconds)
+{
+    Outcome result{"", "", -1};
+    int status = 0;
+    for (int waited = 0; waitpid(run.pid, &status, WNOHANG) == 0; ++waited) {
+        if (waited == timeout_seconds * 100) {
+            kill(run.pid, SIGKILL);
+            waitpid(run.pid, &status, 0);
+            break;
+        }
+        usleep(10000);
+    }
+    if (WIFEXITED(status)) result.code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.code = 128 + WTERMSIG(status);
+    result.out = read_text(run.out_file);
+    result.err = read_text(run.err_file);
+    unlink(run.out_file.c_str());
+    unlink(run.err_file.c_str());
+    return result;
+}
+
+std::vector<ChildProcess> children_of(int pid)
+{
+    std::vector<ChildProcess> children;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        // /proc/<id>/stat: id (command) state parent ...
+        const std::string stat = read_text(entry.path().string() + "/stat");
+        const size_t close_paren = stat.rfind(')');
+        if (close_paren == std::string::npos) continue;
+        std::istringstream fields(stat.substr(close_paren + 2));
+        char state = 0;
+        int parent = 0;
+        fields >> state >> parent;
+        if (parent != pid) continue;
+        ChildProcess child{std::stoi(name), {}, state == 'Z'};
+        const std::string cmdline = read_text(entry.path().string() + "/cmdline");
+        for (size_t p = 0, end; p < cmdline.size(); p = end + 1) {
+            end = cmdline.find('\0', p);
+            if (end == std::string::npos) end = cmdline.size();
+            child.args.push_back(cmdline.substr(p, end - p));
+        }
+        children.push_back(child);
+    }
+    return children;
 }
 
 std::vector<std::string> lines_of(const std::string& text)

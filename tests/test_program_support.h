@@ -34,6 +34,24 @@ Outcome run_program(const std::string& cwd, const std::vector<std::string>& args
                     uint64_t file_size_limit = 0);
 std::vector<std::string> lines_of(const std::string& text);  // each without its "\n"
 
+// The program started in the background, for tests that watch, stop or kill
+// it (or the copies of itself that it starts) while it runs.
+struct BackgroundRun {
+    int pid = -1;
+    std::string out_file, err_file;  // its standard output and error
+};
+BackgroundRun start_program(const std::string& cwd, const std::vector<std::string>& args);
+// Waits for it (killing it after timeout_seconds) and collects its outcome.
+Outcome finish_program(BackgroundRun& run, int timeout_seconds = 120);
+// The processes that pid started and that have not been collected yet: each
+// id with its command line and whether it has ended already (a zombie).
+struct ChildProcess {
+    int pid;
+    std::vector<std::string> args;
+    bool ended;
+};
+std::vector<ChildProcess> children_of(int pid);
+
 // One archive entry: its header fields, the bytes after the header, and
 // where it starts in the archive it came from.
 struct StoredEntry {

@@ -1,0 +1,432 @@
+// Runs with tasks: a master (-t<n>) and the copies of the program it starts
+// as workers. Archives made with tasks extract byte for byte with and
+// without tasks; the control file and the part files never outlive a run
+// and never replace a file of the same name; a worker that ends idle is
+// started again, a worker that dies in the middle of a job fails the run.
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <sched.h>
+#include <set>
+#include <thread>
+#include <tuple>
+#include <unistd.h>
+
+#include "tests/test_program_support.h"
+
+using namespace program_test;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+constexpr size_t MiB = 1 << 20;
+
+bool wait_until(const std::function<bool()>& condition, int seconds = 60)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+class TaskRuns : public ProgramTest {
+protected:
+    void SetUp() override
+    {
+        if (program_is_emulated())
+            GTEST_SKIP() << "qemu-user cannot follow the copies of the program that a master starts";
+    }
+
+    // Every file below home_ that a run with tasks leaves behind: the
+    // control file and part files (the archive's name and a number).
+    Lines run_files(const std::string& archive) const
+    {
+        Lines found;
+        for (const std::string& path : tree_of(home_)) {
+            const std::string name = path.substr(path.find_last_of('/') + 1);
+            const bool part = name.size() > archive.size() && name.compare(0, archive.size(), archive) == 0 &&
+                              name.find_first_not_of("0123456789", archive.size()) == std::string::npos;
+            if (name == "master.tmp" || part) found.push_back(path);
+        }
+        return found;
+    }
+
+    // Extracts the archive into a fresh directory and compares every file.
+    void expect_extracts(const std::string& archive, const Lines& switches, const Lines& files,
+                         const std::string& from = "")
+    {
+        const std::string out = "out" + std::to_string(++extractions_) + "/";
+        Lines args = {"x"};
+        args.insert(args.end(), switches.begin(), switches.end());
+        args.insert(args.end(), {archive, out});
+        const Outcome r = run(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(lines_of(r.out).back(), " OK! ") << r.out;
+        for (const std::string& f : files)
+            EXPECT_TRUE(read(out + f) == read(from + f) && exists(out + f)) << f << " " << testing::PrintToString(args);
+        EXPECT_EQ(run_files(archive), Lines{});
+    }
+
+    // The control file's status bytes of tasks 1..n.
+    std::string status_bytes(int n) const
+    {
+        std::string bytes = read("master.tmp");
+        bytes.resize(std::max(bytes.size(), static_cast<size_t>(n) + 1), '\0');
+        return bytes.substr(1, static_cast<size_t>(n));
+    }
+
+    static bool is_task(const ChildProcess& c, int task)
+    {
+        return std::find(c.args.begin(), c.args.end(), "-p" + std::to_string(task)) != c.args.end();
+    }
+
+    std::vector<ChildProcess> workers(const BackgroundRun& master) const { return children_of(master.pid); }
+
+    int extractions_ = 0;
+};
+
+// (name, piece offset, piece length) of every entry, sorted.
+std::vector<std::tuple<std::string, uint64_t, int64_t>> pieces(const std::vector<StoredEntry>& entries)
+{
+    std::vector<std::tuple<std::string, uint64_t, int64_t>> result;
+    for (const StoredEntry& e : entries) result.emplace_back(e.name, e.piece_offset, e.piece_length);
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+}  // namespace
+
+TEST_F(TaskRuns, FilesAreCutIntoPiecesAndComeBackWholeEveryWay)
+{
+    write("empty", "");
+    write("e8", random_of(8 * MiB, 1));
+    write("t20", random_of(12 * MiB, 2) + text_of(8 * MiB, 3));
+    write("r40", random_of(40 * MiB, 4));
+    write("small.txt", text_of(5000, 5));
+    const Lines files = {"empty", "e8", "t20", "r40", "small.txt"};
+    const Outcome r = run({"a", "-t4", "arc", "empty", "e8", "t20", "r40", "small.txt"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    // The task line once, the end-phase line, the input total.
+    const Lines lines = lines_of(r.out);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "multiprocess compression use 4 task "), 1);
+    EXPECT_EQ(lines.at(lines.size() - 2), " close task's active ");
+    EXPECT_EQ(lines.back(), " Compressed " + std::to_string(68 * MiB + 5000) + " bytes to " +
+                                std::to_string(size_of("arc")) + " bytes ");
+    EXPECT_EQ(run_files("arc"), Lines{});
+    const uint64_t M = MiB;
+    const std::vector<std::tuple<std::string, uint64_t, int64_t>> expected = {
+        {"e8", 0, 8 * M},       {"e8", 8 * M, 0},        {"empty", 0, 0},         {"r40", 0, 10 * M},
+        {"r40", 10 * M, 10 * M}, {"r40", 20 * M, 10 * M}, {"r40", 30 * M, 10 * M}, {"r40", 40 * M, 0},
+        {"small.txt", 0, 5000}, {"t20", 0, 8 * M},       {"t20", 8 * M, 8 * M},   {"t20", 16 * M, 4 * M},
+    };
+    EXPECT_EQ(pieces(entries("arc")), expected);
+
+    expect_extracts("arc", {}, files);
+    expect_extracts("arc", {"-t2"}, files);
+    expect_extracts("arc", {"-t4"}, files);
+    expect_extracts("arc", {"-t0"}, files);
+    // Over older files: longer ones are cut to the stored length, pieces and all.
+    write("out9/r40", random_of(45 * MiB, 6));
+    write("out9/empty", "not empty");
+    write("out9/small.txt", text_of(9000, 7));
+    extractions_ = 8;
+    expect_extracts("arc", {"-t4"}, files);
+}
+
+TEST_F(TaskRuns, ArchivesOfOneProcessExtractWithTasks)
+{
+    Lines files;
+    for (int i = 0; i < 40; ++i) {
+        files.push_back("d" + std::to_string(i % 3) + "/f" + std::to_string(i) + (i % 2 ? ".txt" : ".bin"));
+        write(files.back(), i % 2 ? text_of(2000 + 300 * i, i) : random_of(100 + 50 * i, i));
+    }
+    write("big.txt", text_of(9 * MiB, 99));
+    files.push_back("big.txt");
+    ASSERT_EQ(run({"a", "-r", "plain", "d0", "d1", "d2", "big.txt"}).code, 0);
+    ASSERT_EQ(run({"a", "-r", "-s", "solid", "d0", "d1", "d2", "big.txt"}).code, 0);
+    // A plain archive extended by a solid run: the solid entries continue
+    // each other although the first entry is not solid.
+    ASSERT_EQ(run({"a", "-r", "mixed", "d0"}).code, 0);
+    ASSERT_EQ(run({"a", "-r", "-s", "mixed", "d1", "d2", "big.txt"}).code, 0);
+    ASSERT_EQ(entries("mixed").at(0).solid, 0);
+    for (const char* archive : {"plain", "solid", "mixed"}) {
+        expect_extracts(archive, {"-t4"}, files);
+        expect_extracts(archive, {"-t2"}, files);
+    }
+    // Only the matching files of a solid run are written.
+    const Outcome r = run({"x", "-t3", "solid", "sel/*.TXT"});
+    EXPECT_EQ(lines_of(r.out).back(), " OK! ");
+    Lines written = tree_of(at("sel"));
+    written.erase(std::remove_if(written.begin(), written.end(), [](const std::string& p) { return p.back() == '/'; }),
+                  written.end());
+    Lines txt;
+    for (const std::string& f : files)
+        if (f.size() > 4 && f.compare(f.size() - 4, 4, ".txt") == 0) txt.push_back(f);
+    std::sort(txt.begin(), txt.end());
+    EXPECT_EQ(written, txt);
+    for (const std::string& f : txt) EXPECT_EQ(read("sel/" + f), read(f)) << f;
+}
+
+TEST_F(TaskRuns, SolidRunsOfWorkersAndManySmallFiles)
+{
+    Lines files;
+    for (int i = 0; i < 150; ++i) {
+        files.push_back("m/s" + std::to_string(i) + ".txt");
+        write(files.back(), text_of(500 + 37 * i, 1000 + i));
+    }
+    ASSERT_EQ(run({"a", "-s", "-t2", "runs", "m/*"}).code, 0);
+    // Each worker's entries form solid runs of their own: fewer runs than tasks below.
+    const std::vector<StoredEntry> stored = entries("runs");
+    EXPECT_EQ(stored.size(), files.size());
+    const auto runs = std::count_if(stored.begin(), stored.end(), [](const StoredEntry& e) { return e.reset == 1; });
+    EXPECT_GE(runs, 1);
+    EXPECT_LE(runs, 2);
+    EXPECT_TRUE(std::all_of(stored.begin(), stored.end(), [](const StoredEntry& e) { return e.solid == 1; }));
+    expect_extracts("runs", {}, files);
+    expect_extracts("runs", {"-t4"}, files);
+    ASSERT_EQ(run({"a", "-t3", "flat", "m/*"}).code, 0);
+    expect_extracts("flat", {"-t3"}, files);
+    expect_extracts("flat", {}, files);
+}
+
+TEST_F(TaskRuns, PathsWithBlanksReachTheWorkers)
+{
+    write("my dir/a file.txt", text_of(30000, 1));
+    write("my dir/b file.bin", random_of(9 * MiB, 2));
+    ASSERT_EQ(run({"a", "-t2", "the arc", "a file.txt", "b file.bin"}, "my dir").code, 0);
+    EXPECT_EQ(pieces(entries("my dir/the arc")).size(), 3u);
+    EXPECT_EQ(run_files("the arc"), Lines{});
+    const Outcome r = run({"x", "-t2", "the arc", "../out dir/"}, "my dir");
+    EXPECT_EQ(lines_of(r.out).back(), " OK! ") << r.out;
+    EXPECT_EQ(read("out dir/a file.txt"), read("my dir/a file.txt"));
+    EXPECT_EQ(read("out dir/b file.bin"), read("my dir/b file.bin"));
+}
+
+TEST_F(TaskRuns, FilesOfTheSameNamesAreNeverTouched)
+{
+    write("f.txt", text_of(4000, 1));
+    write("master.tmp", "the user's own file\n");
+    Outcome r = run({"a", "-t2", "arc", "f.txt"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("problems with task (" + home_ + "/master.tmp exists already"), std::string::npos) << r.out;
+    EXPECT_EQ(read("master.tmp"), "the user's own file\n");
+    EXPECT_FALSE(exists("arc"));
+    ASSERT_EQ(run({"a", "one", "f.txt"}).code, 0);
+    r = run({"x", "-t2", "one", "out/"});
+    EXPECT_NE(r.out.find("problems with task ("), std::string::npos) << r.out;
+    EXPECT_FALSE(exists("out/f.txt"));
+    unlink(at("master.tmp").c_str());
+
+    // A part file's name: the run refuses before it writes anything.
+    write("arc2", "a file called arc2\n");
+    r = run({"a", "-t3", "arc", "f.txt"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("problems with " + home_ + "/arc2 (the file exists already"), std::string::npos) << r.out;
+    EXPECT_EQ(read("arc2"), "a file called arc2\n");
+    EXPECT_FALSE(exists("arc") || exists("master.tmp"));
+    // A part file of a task this run does not have is no concern of it.
+    unlink(at("arc2").c_str());
+    r = run({"a", "-t2", "arc", "f.txt"});
+    write("arc3", "left by an earlier run\n");
+    r = run({"a", "-t2", "arc", "f.txt"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read("arc3"), "left by an earlier run\n");
+    EXPECT_EQ(listing("arc"), (Lines{"f.txt", "f.txt"}));
+}
+
+TEST_F(TaskRuns, ASecondMasterInTheSameDirectoryRefuses)
+{
+    write("big", random_of(30 * MiB, 1));
+    write("f.txt", text_of(4000, 2));
+    BackgroundRun first = start_program(home_, {"a", "-t2", "first", "big"});
+    ASSERT_TRUE(wait_until([&] { return !workers(first).empty(); }));
+    const Outcome second = run({"a", "-t2", "second", "f.txt"});
+    EXPECT_EQ(second.code, 1);
+    EXPECT_NE(second.out.find("problems with task (" + home_ + "/master.tmp is in use"), std::string::npos)
+        << second.out;
+    EXPECT_FALSE(exists("second"));
+    const Outcome r = finish_program(first);
+    EXPECT_EQ(r.code, 0) << r.out;
+    expect_extracts("first", {}, {"big"});
+}
+
+TEST_F(TaskRuns, AWorkerKilledInTheMiddleOfAJobFailsTheRun)
+{
+    write("a1", text_of(3 * MiB, 1));
+    write("a2", random_of(30 * MiB, 2));
+    write("a3", random_of(30 * MiB, 3));
+    BackgroundRun master = start_program(home_, {"a", "-t2", "arc", "a1", "a2", "a3"});
+    // Task 2 writes its part file while task 1 writes the archive.
+    std::vector<ChildProcess> busy;
+    ASSERT_TRUE(wait_until([&] {
+        busy = workers(master);
+        return busy.size() == 2 && exists("master.tmp") && status_bytes(2) == "\x01\x01";
+    }));
+    const auto task2 = std::find_if(busy.begin(), busy.end(), [](const ChildProcess& c) { return is_task(c, 2); });
+    ASSERT_NE(task2, busy.end());
+    kill(task2->pid, SIGKILL);
+    Outcome r = finish_program(master);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(lines_of(r.out).back(), "Error: task 2 ended in the middle of a job") << r.out;
+    EXPECT_EQ(run_files("arc"), Lines{});
+    EXPECT_EQ(children_of(master.pid).size(), 0u);
+    // What task 1 finished stays readable; nothing of task 2 was joined.
+    if (exists("arc")) {
+        entries("arc");
+        r = run({"x", "arc", "part/"});
+        EXPECT_EQ(lines_of(r.out).back(), " OK! ") << r.out;
+    }
+
+    // The same during extraction.
+    ASSERT_EQ(run({"a", "-t2", "whole", "a1", "a2", "a3"}).code, 0);
+    master = start_program(home_, {"x", "-t2", "whole", "out/"});
+    ASSERT_TRUE(wait_until([&] {
+        busy = workers(master);
+        return !busy.empty() && is_task(busy[0], 1) && exists("master.tmp") && status_bytes(1)[0] == 1;
+    }));
+    kill(busy[0].pid, SIGKILL);
+    r = finish_program(master);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find(" ended in the middle of a job\n"), std::string::npos) << r.out;
+    EXPECT_FALSE(exists("master.tmp"));
+}
+
+TEST_F(TaskRuns, TasksWhoseWorkersEndedAreStartedAgain)
+{
+    Lines files;
+    for (int i = 0; i < 4; ++i) {
+        files.push_back("p" + std::to_string(i));
+        write(files.back(), random_of(16 * MiB, i));
+    }
+    Lines args = {"a", "-t2", "arc"};
+    args.insert(args.end(), files.begin(), files.end());
+    BackgroundRun master = start_program(home_, args);
+    ASSERT_TRUE(wait_until([&] { return workers(master).size() == 2 && status_bytes(2) == "\x01\x01"; }));
+    // With the master held, both tasks finish their jobs and fall idle; one
+    // worker is killed while idle, the other told to stop as a worker that
+    // gives up idle tells itself.
+    kill(master.pid, SIGSTOP);
+    ASSERT_TRUE(wait_until([&] { return status_bytes(2) == std::string(2, '\0'); }));
+    const std::vector<ChildProcess> idle = workers(master);
+    ASSERT_EQ(idle.size(), 2u);
+    kill(idle[is_task(idle[0], 1) ? 1 : 0].pid, SIGKILL);
+    {
+        std::FILE* control = std::fopen(at("master.tmp").c_str(), "rb+");
+        ASSERT_NE(control, nullptr);
+        std::fseek(control, 1, SEEK_SET);
+        std::fputc(2, control);
+        std::fclose(control);
+    }
+    ASSERT_TRUE(wait_until([&] {
+        const std::vector<ChildProcess> c = workers(master);
+        return std::all_of(c.begin(), c.end(), [](const ChildProcess& p) { return p.ended; });
+    }));
+    kill(master.pid, SIGCONT);
+    const Outcome r = finish_program(master);
+    EXPECT_EQ(r.code, 0) << r.out;
+    expect_extracts("arc", {"-t2"}, files);
+
+    // Extraction: a fresh worker in the middle of a solid run decodes the
+    // run again from its start.
+    Lines texts;
+    for (int i = 0; i < 40; ++i) {
+        texts.push_back("s" + std::to_string(i) + ".txt");
+        write(texts.back(), text_of(400000, 50 + i));
+    }
+    args = {"a", "-s", "solid"};
+    args.insert(args.end(), texts.begin(), texts.end());
+    ASSERT_EQ(run(args).code, 0);
+    master = start_program(home_, {"x", "-t2", "solid", "sx/"});
+    ASSERT_TRUE(wait_until([&] { return exists("sx/s3.txt"); }));
+    kill(master.pid, SIGSTOP);
+    ASSERT_TRUE(wait_until([&] { return status_bytes(1) == std::string(1, '\0'); }));
+    for (const ChildProcess& c : workers(master)) kill(c.pid, SIGKILL);
+    ASSERT_TRUE(wait_until([&] {
+        const std::vector<ChildProcess> c = workers(master);
+        return std::all_of(c.begin(), c.end(), [](const ChildProcess& p) { return p.ended; });
+    }));
+    kill(master.pid, SIGCONT);
+    const Outcome x = finish_program(master);
+    EXPECT_EQ(lines_of(x.out).back(), " OK! ") << x.out;
+    for (const std::string& f : texts) EXPECT_EQ(read("sx/" + f), read(f)) << f;
+}
+
+TEST_F(TaskRuns, AWorkerIdleTooLongEndsAndIsStartedAgain)
+{
+    write("p1", random_of(16 * MiB, 1));
+    write("p2", random_of(16 * MiB, 2));
+    BackgroundRun master = start_program(home_, {"a", "-t2", "arc", "p1", "p2"});
+    ASSERT_TRUE(wait_until([&] { return workers(master).size() == 2 && status_bytes(2) == "\x01\x01"; }));
+    kill(master.pid, SIGSTOP);
+    // Both workers give their tasks up on their own after their idle limit.
+    const bool ended = wait_until(
+        [&] {
+            const std::vector<ChildProcess> c = workers(master);
+            return std::all_of(c.begin(), c.end(), [](const ChildProcess& p) { return p.ended; });
+        },
+        90);
+    const std::string status = status_bytes(2);
+    kill(master.pid, SIGCONT);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(status, "\x02\x02");
+    const Outcome r = finish_program(master);
+    EXPECT_EQ(r.code, 0) << r.out;
+    expect_extracts("arc", {}, {"p1", "p2"});
+}
+
+TEST_F(TaskRuns, AnInterruptedMasterStopsItsWorkersAndCleansUp)
+{
+    write("a1", random_of(30 * MiB, 1));
+    write("a2", random_of(30 * MiB, 2));
+    BackgroundRun master = start_program(home_, {"a", "-t2", "arc", "a1", "a2"});
+    std::vector<ChildProcess> busy;
+    ASSERT_TRUE(wait_until([&] {
+        busy = workers(master);
+        return busy.size() == 2 && exists("master.tmp") && status_bytes(2) == "\x01\x01";
+    }));
+    kill(master.pid, SIGINT);
+    const Outcome r = finish_program(master);
+    EXPECT_EQ(r.code, 128 + SIGINT);
+    EXPECT_EQ(run_files("arc"), Lines{});
+    for (const ChildProcess& c : busy) EXPECT_NE(kill(c.pid, 0), 0) << "worker " << c.pid << " still runs";
+    // The archive holds complete entries only.
+    if (exists("arc")) {
+        for (const StoredEntry& e : entries("arc")) EXPECT_GE(e.piece_length, 0);
+        EXPECT_EQ(lines_of(run({"x", "arc", "out/"}).out).back(), " OK! ");
+    }
+}
+
+TEST_F(TaskRuns, TaskCountFromTheAffinityAndPathsThatDoNotFitAJob)
+{
+    cpu_set_t all, two;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    if (CPU_COUNT(&all) < 3) GTEST_SKIP() << "needs three processors";
+    CPU_ZERO(&two);
+    for (int cpu = 0, n = 0; n < 2; ++cpu)
+        if (CPU_ISSET(cpu, &all)) CPU_SET(cpu, &two), ++n;
+    write("f.txt", text_of(3000, 1));
+    ASSERT_EQ(sched_setaffinity(0, sizeof two, &two), 0);
+    const Outcome r = run({"a", "-t0", "arc", "f.txt"});
+    sched_setaffinity(0, sizeof all, &all);
+    EXPECT_NE(r.out.find("multiprocess compression use 2 task \n"), std::string::npos) << r.out;
+
+    // A job holds a path of 259 characters; one of 260 is refused whole.
+    const std::string dir = std::string(200, 'd') + "/";
+    const std::string fits = dir + std::string(259 - dir.size(), 'a');
+    const std::string too_long = dir + std::string(260 - dir.size(), 'b');
+    write(fits, "fits\n");
+    write(too_long, "too long\n");
+    const Outcome a = run({"a", "-t2", "long", dir + "*"});
+    EXPECT_EQ(a.code, 0);
+    EXPECT_NE(a.out.find("Error: path too long, skipped " + too_long + "\n"), std::string::npos) << a.out;
+    EXPECT_EQ(listing("long"), Lines{fits});
+    // A destination of 259 characters fits a path, but not a job.
+    const std::string dest = std::string(257 - home_.size(), 'o') + "/";
+    const Outcome x = run({"x", "-t2", "long", dest});
+    EXPECT_EQ(x.code, 1);
+    EXPECT_EQ(lines_of(x.out).back(), "Error: path too long: " + home_ + "\\" + dest) << x.out;
+    EXPECT_EQ(run_files("long"), Lines{});
+}
