@@ -42,10 +42,6 @@ void FileAdder::add_file(const FileEntry& entry)
     }
     std::memcpy(path, entry.path.c_str(), entry.path.size() + 1);
     if (is_own_file(path)) return;
-    if (tasks != nullptr) {
-        if (post_file_pieces(*tasks, path)) input_total += entry.size;
-        return;
-    }
 
     // The name and directory come from two different result buffers.
     char name[PLATFORM_PATH_LIMIT + 1];
@@ -60,6 +56,11 @@ void FileAdder::add_file(const FileEntry& entry)
     if (dropped_parents > 0 && !told_parents_dropped) {
         std::printf("Removing leading ../ from stored names\n");
         told_parents_dropped = true;
+    }
+    if (tasks != nullptr) {
+        // A master's workers form the same name and directory from the path.
+        if (post_file_pieces(*tasks, path)) input_total += entry.size;
+        return;
     }
     piece_start = 0;
     piece_end = static_cast<uint64_t>(static_cast<int64_t>(file_size(path)));

@@ -23,7 +23,7 @@ struct CopyBuffer {
 
 void prepare_part_files(TaskTable& table)
 {
-    char archive_name[PATH_LIMIT + 1];
+    char archive_name[PLATFORM_PATH_LIMIT + 1];
     std::strcpy(archive_name, last_component(archive_path));
     for (int i = 2; i <= table.count; ++i) {
         WorkerTask& task = table.tasks[i];

@@ -22,7 +22,7 @@ bool form_task_file_path(char* out, size_t cap, const char* dir, const char* nam
     const char* separator = n > 0 && dir[n - 1] == '/' ? "" : "/";
     const int written = number != 0 ? std::snprintf(out, cap, "%s%s%s%d", dir, separator, name, number)
                                     : std::snprintf(out, cap, "%s%s%s", dir, separator, name);
-    return written >= 0 && static_cast<size_t>(written) < cap && static_cast<size_t>(written) <= PATH_LIMIT;
+    return written >= 0 && static_cast<size_t>(written) < cap && static_cast<size_t>(written) <= PLATFORM_PATH_LIMIT;
 }
 
 int32_t job_slot_offset(const ControlFile& control, int task)

@@ -34,7 +34,7 @@ constexpr int32_t WORKER_IDLE_LIMIT = 0x40000;
 
 struct ControlFile {
     FileHandle handle = NO_FILE;
-    char path[PATH_LIMIT + 16] = {};  // as the system takes it
+    char path[PLATFORM_PATH_LIMIT + 1] = {};  // as the system takes it
     int32_t job_stride = 0;           // of the run's command
     uint8_t task_status[256] = {};    // this process's copy of the status bytes
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/entry_reader.h"
 #include "archive/entry_writer.h"
 #include "archive/path_utils.h"
 #include "archive/settings.h"
@@ -33,35 +34,6 @@ struct ArchiveReader {
     ~ArchiveReader() { close_file(handle); }
 };
 
-void read_at(ArchiveReader& archive, void* buffer, uint32_t n, int64_t position)
-{
-    if (position < 0 || n > archive.size - position ||
-        read_file_at(archive.handle, buffer, n, static_cast<uint64_t>(position)) != static_cast<int64_t>(n))
-        fail_damaged("an entry header is cut short");
-}
-
-uint64_t le_value(const uint8_t* p, int bytes)
-{
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-// A zero-terminated text field at position: u16 size, then the bytes.
-std::string read_text_field(ArchiveReader& archive, int64_t& position)
-{
-    uint8_t size_bytes[2];
-    read_at(archive, size_bytes, 2, position);
-    const uint32_t size = static_cast<uint32_t>(le_value(size_bytes, 2));
-    if (size == 0 || size > PATH_LIMIT + 1) fail_damaged("a name in an entry header is out of range");
-    std::string text(size, '\0');
-    read_at(archive, &text[0], size, position + 2);
-    if (text[size - 1] != 0) fail_damaged("a name in an entry header is not terminated");
-    position += 2 + size;
-    text.resize(std::strlen(text.c_str()));
-    return text;
-}
-
 // 1 when the stored path's file name, lower-cased, matches the pattern.
 bool name_matches(const std::string& stored, const char* pattern)
 {
@@ -73,7 +45,8 @@ bool name_matches(const std::string& stored, const char* pattern)
     return match_wildcard_name(pattern) == 1;
 }
 
-// Every entry of the archive, its length checked against the archive's end.
+// Every entry of the archive, each judged whole before any is posted: its
+// header, its length, its chunks and its piece.
 std::vector<EntryFacts> walk_archive(const char* pattern)
 {
     ArchiveReader archive;
@@ -82,33 +55,23 @@ std::vector<EntryFacts> walk_archive(const char* pattern)
         fail_with_line(std::string("Error: cannot open Archive file ") + archive_path + "\n");
     error_archive_name = archive_path;
     archive.size = file_length(archive.handle);
+    const PieceTotals totals = tally_pieces(archive.handle, archive.size);
     std::vector<EntryFacts> entries;
-    for (int64_t offset = 0; offset < archive.size;) {
+    EntryHeader header;
+    for (int64_t offset = 0; offset < archive.size; offset += static_cast<int64_t>(header.length)) {
+        check_entry(archive.handle, offset, archive.size, totals, &header);
         EntryFacts e;
         e.offset = offset;
-        uint8_t head[10];
-        read_at(archive, head, 10, offset);
-        const uint64_t length = le_value(head, 8);
-        e.reset = head[9];
-        int64_t p = offset + 10;
-        const std::string name = read_text_field(archive, p);
-        const std::string dir = read_text_field(archive, p);
-        if (dir.size() + name.size() > PATH_LIMIT) fail_damaged("a stored path is too long");
-        uint8_t piece[16];
-        read_at(archive, piece, 16, p);
-        const uint64_t header_size = static_cast<uint64_t>(p - offset) + 20;
-        if (length < header_size || length > static_cast<uint64_t>(archive.size - offset))
-            fail_damaged("an entry length is out of range");
-        e.length = static_cast<int64_t>(length);
-        e.file = dir + name;
+        e.length = static_cast<int64_t>(header.length);
+        e.reset = header.reset;
+        e.file = std::string(header.dir) + header.name;
         e.match = name_matches(e.file, pattern);
         collapse_separators(&e.file[0]);
         e.file.resize(std::strlen(e.file.c_str()));
         std::replace(e.file.begin(), e.file.end(), '\\', '/');
-        e.piece_start = le_value(piece + 8, 8);
-        e.piece_stop = e.piece_start + le_value(piece, 8);
+        e.piece_start = header.piece_offset;
+        e.piece_stop = e.piece_start + static_cast<uint64_t>(header.piece_length);
         entries.push_back(e);
-        offset += e.length;
     }
     return entries;
 }

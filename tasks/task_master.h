@@ -13,7 +13,7 @@
 struct WorkerTask {
     ProgramId worker = NO_PROGRAM;       // the running worker, if any
     bool part_created = false;           // `a`: this run created the part file
-    char part_path[PATH_LIMIT + 16] = {};  // `a`, tasks 2 and up: the part file
+    char part_path[PLATFORM_PATH_LIMIT + 1] = {};  // `a`, tasks 2 and up: the part file
 };
 
 struct TaskTable {
@@ -22,7 +22,7 @@ struct TaskTable {
     ControlFile control;
     bool open = false;  // the control file is this run's, and the run is not over
     WorkerTask tasks[MAX_TASKS + 1];
-    char program_path[PATH_LIMIT + 1] = {};  // the running program, started as each worker
+    char program_path[PLATFORM_PATH_LIMIT + 1] = {};  // the running program, started as each worker
     // While a part file is appended: the archive and its length before, so
     // that an interruption cuts the unfinished append off.
     FileHandle append_target = NO_FILE;

@@ -17,7 +17,7 @@ namespace {
 
 void open_worker_control_file(ControlFile& control, int32_t job_stride)
 {
-    char path[PATH_LIMIT + 16];
+    char path[PLATFORM_PATH_LIMIT + 1];
     // A worker without its control file ends at once and in silence.
     if (!form_task_file_path(path, sizeof path, work_dir, CONTROL_FILE_NAME, 0) ||
         !open_control_file(control, path, job_stride))
@@ -86,8 +86,8 @@ void run_compress_job(ControlFile& control)
     piece_start = start;
     piece_end = end;
     // The name and directory come from two different result buffers.
-    char name[PATH_LIMIT + 1];
-    char dir[PATH_LIMIT + 1];
+    char name[PLATFORM_PATH_LIMIT + 1];
+    char dir[PLATFORM_PATH_LIMIT + 1];
     std::strcpy(name, last_component(path));
     std::strcpy(dir, relative_directory(path));
     compress_range_to_entry(path, name, dir);

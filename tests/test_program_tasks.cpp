@@ -427,6 +427,6 @@ TEST_F(TaskRuns, TaskCountFromTheAffinityAndPathsThatDoNotFitAJob)
     const std::string dest = std::string(257 - home_.size(), 'o') + "/";
     const Outcome x = run({"x", "-t2", "long", dest});
     EXPECT_EQ(x.code, 1);
-    EXPECT_EQ(lines_of(x.out).back(), "Error: path too long: " + home_ + "\\" + dest) << x.out;
+    EXPECT_EQ(lines_of(x.out).back(), "Error: path too long: " + home_ + "/" + dest) << x.out;
     EXPECT_EQ(run_files("long"), Lines{});
 }
