@@ -30,11 +30,19 @@ std::vector<std::string> program_command(uint64_t memory_limit)
 bool program_is_emulated() { return ZENDAL_EMULATOR[0] != '\0'; }
 
 // Natively the limit is the shell's: "ulimit -v <KiB> && " goes in front of
-// the command that ends up running the program.
+// the command that ends up running the program. AddressSanitizer cannot start
+// under such a limit (it reserves terabytes of address space for itself), so
+// a sanitized program gets the nearest it offers: no single allocation may
+// exceed the limit, and one that would comes back empty.
 static std::string limit_prefix(uint64_t memory_limit)
 {
     if (memory_limit == 0 || program_is_emulated()) return "";
+#ifdef ZENDAL_SANITIZED
+    return "export ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=" +
+           std::to_string(memory_limit >> 20) + " && ";
+#else
     return "ulimit -v " + std::to_string(memory_limit >> 10) + " && ";
+#endif
 }
 
 std::string program_shell_command(uint64_t memory_limit)
