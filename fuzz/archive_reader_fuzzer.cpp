@@ -11,13 +11,12 @@
 // solid run of 1 MiB blocks thus decodes from the empty model here, where a
 // fresh process refuses it.)
 //
-// Output files may not grow past OUTPUT_FILE_LIMIT: a write beyond it fails
-// (SIGXFSZ is ignored) and the reader reports it and goes on. (A piece
-// offset in a header is not bounded yet: a tiny archive asks for a file of
-// 1 TiB.) Inputs whose
-// entries ask for a block size above LARGEST_BLOCK are passed over, since
-// their working memory (about 11 times the block size) is by design, not
-// a fault, and would only slow the search.
+// Output files may not grow past OUTPUT_FILE_LIMIT (a piece offset of a few
+// bytes can ask for a file of a terabyte): a write beyond it fails, SIGXFSZ
+// being ignored, and the reader reports it and goes on. Inputs whose entries
+// ask for a block size above LARGEST_BLOCK are passed over, since their
+// working memory (about 11 times the block size) is by design, not a fault,
+// and would only slow the search.
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
