@@ -128,8 +128,13 @@ bool same_file(FileHandle a, FileHandle b)
 void extract_archive(const char* pattern)
 {
     open_archive_for_reading();
+    // Each walk starts afresh: the ranges written and the models of an
+    // earlier walk (another destination of the same run) are not its own.
+    written_ranges.clear();
     while (entry_offset < archive_size) {
         check_and_read_entry();
+        if (entry_offset == 0 && !entry_reset_flag)
+            fail_damaged("an entry continues a solid run that was not decoded before it");
         stored_path_to_buffers();
         for (char* c = name_buffer; *c; ++c)
             if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c + ('a' - 'A'));

@@ -7,9 +7,7 @@
 // it stops on damage is cleared in between: the archive and any output file
 // left open are closed, and the working memory is reset to a block size of
 // 1 MiB with an empty model and history, so that each run decodes the same
-// way whatever ran before it. (An archive whose first entry continues a
-// solid run of 1 MiB blocks thus decodes from the empty model here, where a
-// fresh process refuses it.)
+// way whatever ran before it.
 //
 // Output files may not grow past OUTPUT_FILE_LIMIT (a piece offset of a few
 // bytes can ask for a file of a terabyte): a write beyond it fails, SIGXFSZ
