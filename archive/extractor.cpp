@@ -117,11 +117,6 @@ struct OutputFile {
     ~OutputFile() { close_file(handle); }
 };
 
-bool same_file(FileHandle a, FileHandle b)
-{
-    struct stat sa, sb;
-    return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
 
 }  // namespace
 
@@ -196,7 +191,7 @@ void extract_entry()
         char stored[2 * PATH_LIMIT + 2];
         std::snprintf(stored, sizeof stored, "%s%s", entry_dir, entry_name);
         const BelowResult opened = open_file_below(dest_dir, stored, &output.handle);
-        if (output.handle != NO_FILE && same_file(output.handle, read_handle)) close_file(output.handle);
+        if (output.handle != NO_FILE && same_open_file(output.handle, read_handle)) close_file(output.handle);
         if (opened == BELOW_LINK) {
             std::printf("Error: symbolic link in the way of %s, not extracted\n", shown);
             entry_write_flag = 0;

@@ -88,9 +88,12 @@ int run_add(int argc, char** argv)
     collapse_separators(archive_path);
     if (task_mode != MODE_WORKER) {
         std::printf("Archive is %s \n", archive_path);
+        if (task_mode == MODE_MASTER && is_control_file(tasks, archive_path))
+            fail_with_line(std::string("problems with ") + archive_path + " (it is the control file of this run)\n");
         prepare_archive_for_append();
     }
     archive_size_before = static_cast<int64_t>(archive_file_size());
+    tasks.archive_start = archive_size_before;
 
     // A first input beginning with '$' stands for every file here.
     std::vector<const char*> input_list(inputs, inputs + input_count);

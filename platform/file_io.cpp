@@ -189,6 +189,13 @@ bool lock_file(FileHandle h)
     return r == 0;
 }
 
+bool same_open_file(FileHandle a, FileHandle b)
+{
+    struct stat sa, sb;
+    return a != NO_FILE && b != NO_FILE && fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 void close_file(FileHandle& h)
 {
     if (h == NO_FILE) return;

@@ -70,6 +70,9 @@ bool truncate_file(FileHandle h, uint64_t size);
 // Two processes appending to one archive thus write their entries in turn.
 bool lock_file(FileHandle h);
 
+// True when both handles are open on the same file.
+bool same_open_file(FileHandle a, FileHandle b);
+
 // Closes h once and sets it to NO_FILE, so that a second close does nothing
 // (a descriptor number may already belong to another file).
 void close_file(FileHandle& h);

@@ -120,7 +120,8 @@ std::vector<std::vector<int>> form_chains(std::vector<EntryFacts>& entries, std:
         uint64_t reach = 0;
         for (size_t k = 0; k < pieces.size(); ++k) {
             const EntryFacts& e = entries[pieces[k]];
-            if (k > 0 && (e.piece_start < reach || e.piece_stop == 0)) copies = true;
+            // An empty file [0, 0) sorts first, whichever copy it is.
+            if ((k > 0 && e.piece_start < reach) || (e.piece_stop == 0 && pieces.size() > 1)) copies = true;
             reach = std::max(reach, e.piece_stop);
         }
         for (int i : pieces) {

@@ -236,6 +236,14 @@ void close_control_file(TaskTable& table)
     catch_stop_signals(nullptr);
 }
 
+bool is_control_file(const TaskTable& table, const char* path)
+{
+    FileHandle other = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
+    const bool same = other != NO_FILE && same_open_file(other, table.control.handle);
+    close_file(other);
+    return same;
+}
+
 void abandon_tasks(TaskTable& table)
 {
     interrupted_run = nullptr;
@@ -251,6 +259,11 @@ void abandon_tasks(TaskTable& table)
     if (table.append_target != NO_FILE) {
         truncate_file(table.append_target, static_cast<uint64_t>(table.append_start));
         close_file(table.append_target);
+    }
+    if (table.command == 'a' && table.archive_start >= 0) {
+        FileHandle archive = open_file(archive_path, FILE_WRITE, OPEN_EXISTING_FILE);
+        truncate_file(archive, static_cast<uint64_t>(table.archive_start));
+        close_file(archive);
     }
     close_file(table.control.handle);
     if (table.open) delete_file(table.control.path);

@@ -27,6 +27,11 @@ struct TaskTable {
     // that an interruption cuts the unfinished append off.
     FileHandle append_target = NO_FILE;
     int64_t append_start = 0;
+    // `a`: the archive's length before the run, once known. Task 1 writes
+    // into the archive itself, so an abandoned run cuts it back there: its
+    // entries hold pieces of files whose other pieces are lost with the
+    // part files.
+    int64_t archive_start = -1;
 
     TaskTable() = default;
     TaskTable(const TaskTable&) = delete;
@@ -64,8 +69,12 @@ void stop_all_tasks(TaskTable& table);
 // Closes and deletes the control file: the run is over.
 void close_control_file(TaskTable& table);
 
-// Stops every worker, waits for them, cuts an unfinished append off and
-// removes the part files and the control file. Safe in a signal handler.
+// True when path names the control file of this run.
+bool is_control_file(const TaskTable& table, const char* path);
+
+// Stops every worker, waits for them, cuts the archive back to where the run
+// found it and removes the part files and the control file. Safe in a
+// signal handler.
 void abandon_tasks(TaskTable& table);
 
 // Paces a wait: short pauses while things change, longer ones after a while

@@ -168,6 +168,14 @@ TEST_F(TaskRuns, ArchivesOfOneProcessExtractWithTasks)
     std::sort(txt.begin(), txt.end());
     EXPECT_EQ(written, txt);
     for (const std::string& f : txt) EXPECT_EQ(read("sel/" + f), read(f)) << f;
+
+    // The newest copy of a file is the one restored, even when it is empty.
+    write("later", random_of(MiB, 5));
+    ASSERT_EQ(run({"a", "twice", "later"}).code, 0);
+    write("later", "");
+    ASSERT_EQ(run({"a", "twice", "later"}).code, 0);
+    EXPECT_EQ(lines_of(run({"x", "-t2", "twice", "newest/"}).out).back(), " OK! ");
+    EXPECT_EQ(size_of("newest/later"), 0);
 }
 
 TEST_F(TaskRuns, SolidRunsOfWorkersAndManySmallFiles)
@@ -258,6 +266,9 @@ TEST_F(TaskRuns, AWorkerKilledInTheMiddleOfAJobFailsTheRun)
     write("a1", text_of(3 * MiB, 1));
     write("a2", random_of(30 * MiB, 2));
     write("a3", random_of(30 * MiB, 3));
+    write("keep", text_of(5000, 4));
+    ASSERT_EQ(run({"a", "arc", "keep"}).code, 0);
+    const int64_t before = size_of("arc");
     BackgroundRun master = start_program(home_, {"a", "-t2", "arc", "a1", "a2", "a3"});
     // Task 2 writes its part file while task 1 writes the archive.
     std::vector<ChildProcess> busy;
@@ -265,20 +276,21 @@ TEST_F(TaskRuns, AWorkerKilledInTheMiddleOfAJobFailsTheRun)
         busy = workers(master);
         return busy.size() == 2 && exists("master.tmp") && status_bytes(2) == "\x01\x01";
     }));
-    const auto task2 = std::find_if(busy.begin(), busy.end(), [](const ChildProcess& c) { return is_task(c, 2); });
-    ASSERT_NE(task2, busy.end());
-    kill(task2->pid, SIGKILL);
+    // Task 1, which writes into the archive itself, dies in the middle of an entry.
+    const auto task1 = std::find_if(busy.begin(), busy.end(), [](const ChildProcess& c) { return is_task(c, 1); });
+    ASSERT_NE(task1, busy.end());
+    kill(task1->pid, SIGKILL);
     Outcome r = finish_program(master);
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(lines_of(r.out).back(), "Error: task 2 ended in the middle of a job") << r.out;
+    EXPECT_EQ(lines_of(r.out).back(), "Error: task 1 ended in the middle of a job") << r.out;
     EXPECT_EQ(run_files("arc"), Lines{});
     EXPECT_EQ(children_of(master.pid).size(), 0u);
-    // What task 1 finished stays readable; nothing of task 2 was joined.
-    if (exists("arc")) {
-        entries("arc");
-        r = run({"x", "arc", "part/"});
-        EXPECT_EQ(lines_of(r.out).back(), " OK! ") << r.out;
-    }
+    // The archive is as the run found it: no entry of the failed run, whose
+    // files would miss the pieces of the other task.
+    EXPECT_EQ(size_of("arc"), before);
+    r = run({"x", "-t2", "arc", "part/"});
+    EXPECT_EQ(lines_of(r.out).back(), " OK! ") << r.out;
+    EXPECT_EQ(read("part/keep"), read("keep"));
 
     // The same during extraction.
     ASSERT_EQ(run({"a", "-t2", "whole", "a1", "a2", "a3"}).code, 0);
@@ -381,6 +393,9 @@ TEST_F(TaskRuns, AnInterruptedMasterStopsItsWorkersAndCleansUp)
 {
     write("a1", random_of(30 * MiB, 1));
     write("a2", random_of(30 * MiB, 2));
+    write("keep", text_of(5000, 4));
+    ASSERT_EQ(run({"a", "arc", "keep"}).code, 0);
+    const int64_t before = size_of("arc");
     BackgroundRun master = start_program(home_, {"a", "-t2", "arc", "a1", "a2"});
     std::vector<ChildProcess> busy;
     ASSERT_TRUE(wait_until([&] {
@@ -392,11 +407,16 @@ TEST_F(TaskRuns, AnInterruptedMasterStopsItsWorkersAndCleansUp)
     EXPECT_EQ(r.code, 128 + SIGINT);
     EXPECT_EQ(run_files("arc"), Lines{});
     for (const ChildProcess& c : busy) EXPECT_NE(kill(c.pid, 0), 0) << "worker " << c.pid << " still runs";
-    // The archive holds complete entries only.
-    if (exists("arc")) {
-        for (const StoredEntry& e : entries("arc")) EXPECT_GE(e.piece_length, 0);
-        EXPECT_EQ(lines_of(run({"x", "arc", "out/"}).out).back(), " OK! ");
-    }
+    // The archive is as the run found it.
+    EXPECT_EQ(size_of("arc"), before);
+    EXPECT_EQ(listing("arc"), Lines{"keep"});
+
+    // An archive named like the control file would vanish with it.
+    const Outcome named = run({"a", "-t2", "master.tmp", "keep"});
+    EXPECT_EQ(named.code, 1);
+    EXPECT_EQ(lines_of(named.out).back(), "problems with " + home_ + "/master.tmp (it is the control file of this run)")
+        << named.out;
+    EXPECT_FALSE(exists("master.tmp"));
 }
 
 TEST_F(TaskRuns, TaskCountFromTheAffinityAndPathsThatDoNotFitAJob)
