@@ -6,14 +6,20 @@
 
 namespace {
 
-bool set_lock(FileHandle h, short type, int command, uint64_t position, uint32_t n)
+struct flock lock_range(short type, uint64_t position, uint32_t n)
 {
-    if (h == NO_FILE) return false;
     struct flock range = {};
     range.l_type = type;
     range.l_whence = SEEK_SET;
     range.l_start = static_cast<off_t>(position);
     range.l_len = static_cast<off_t>(n);
+    return range;
+}
+
+bool set_lock(FileHandle h, short type, int command, uint64_t position, uint32_t n)
+{
+    if (h == NO_FILE) return false;
+    struct flock range = lock_range(type, position, n);
     int r;
     do {
         r = fcntl(h, command, &range);
@@ -55,10 +61,6 @@ void unlock_file_range(FileHandle h, uint64_t position, uint32_t n)
 bool file_range_locked_elsewhere(FileHandle h, uint64_t position, uint32_t n)
 {
     if (h == NO_FILE) return false;
-    struct flock range = {};
-    range.l_type = F_WRLCK;
-    range.l_whence = SEEK_SET;
-    range.l_start = static_cast<off_t>(position);
-    range.l_len = static_cast<off_t>(n);
+    struct flock range = lock_range(F_WRLCK, position, n);
     return fcntl(h, F_GETLK, &range) == 0 && range.l_type != F_UNLCK;
 }
