@@ -138,7 +138,7 @@ int run_extract(int argc, char** argv)
         set_destination(dests[d]);
         std::printf("Archive=%s Wild=%s DEST=%s\n", archive_path, wildcard, dest_dir);
         if (task_mode == MODE_MASTER) {
-            dispatch_extraction(tasks, wildcard);
+            dispatch_solid_runs(tasks, wildcard);
         } else {
             extract_archive(wildcard);
         }

@@ -173,7 +173,7 @@ void wait_until_no_task_is_busy(TaskTable& table)
 
 }  // namespace
 
-void dispatch_extraction(TaskTable& table, const char* pattern)
+void dispatch_solid_runs(TaskTable& table, const char* pattern)
 {
     std::vector<EntryFacts> entries = walk_archive(pattern);
     std::vector<bool> needed;

@@ -11,8 +11,9 @@ struct TaskTable;
 
 // Hands the entries of the archive whose lower-cased file names match the
 // pattern (and the entries their solid runs need) to the tasks, for the
-// current destination. Returns once every entry is posted.
-void dispatch_extraction(TaskTable& table, const char* pattern);
+// current destination, a whole run to one task; an entry outside any solid
+// run is a run of its own. Returns once every entry is posted.
+void dispatch_solid_runs(TaskTable& table, const char* pattern);
 
 // End phase of `x`: waits for the last jobs, stops every task and deletes
 // the control file.
