@@ -35,8 +35,20 @@ ProgramId start_program(const char* path, const std::vector<std::string>& args, 
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     pid_t pid = 0;
+    // The program is stopped with SIGTERM: it gets the signal's default
+    // action and no blocked signals, whatever this process ignores or holds.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t default_signals, no_signals;
+    sigemptyset(&default_signals);
+    sigaddset(&default_signals, SIGTERM);
+    sigemptyset(&no_signals);
+    posix_spawnattr_setsigdefault(&attributes, &default_signals);
+    posix_spawnattr_setsigmask(&attributes, &no_signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     // posix_spawn reports a failed exec of the program as its own result.
-    const int error = posix_spawn(&pid, path, nullptr, nullptr, argv.data(), environ);
+    const int error = posix_spawn(&pid, path, nullptr, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     if (error != 0) {
         error_text = std::strerror(error);
         return NO_PROGRAM;
@@ -88,6 +100,14 @@ void catch_stop_signals(void (*handler)(int))
         sigemptyset(&action.sa_mask);
         sigaction(sig, &action, nullptr);
     }
+}
+
+void hold_stop_signals(bool hold)
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : STOP_SIGNALS) sigaddset(&set, sig);
+    sigprocmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
 void end_by_signal(int sig)

@@ -43,6 +43,11 @@ void stop_with_parent();
 // nullptr they get their default action back.
 void catch_stop_signals(void (*handler)(int));
 
+// Holds the stop signals back (true) until they are let through again
+// (false), when those that came in between are delivered. Safe to call from
+// a signal handler.
+void hold_stop_signals(bool hold);
+
 // In a handler: the signal takes its default action now (which ends this
 // process).
 void end_by_signal(int sig);

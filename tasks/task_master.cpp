@@ -246,6 +246,9 @@ bool is_control_file(const TaskTable& table, const char* path)
 
 void abandon_tasks(TaskTable& table)
 {
+    // A Ctrl-C in the middle of the clean-up waits until it is done, and
+    // then ends the process as usual.
+    hold_stop_signals(true);
     interrupted_run = nullptr;
     for (int i = 1; i <= table.count; ++i)
         if (table.tasks[i].worker != NO_PROGRAM) stop_program(table.tasks[i].worker);
@@ -268,4 +271,5 @@ void abandon_tasks(TaskTable& table)
     close_file(table.control.handle);
     if (table.open) delete_file(table.control.path);
     table.open = false;
+    hold_stop_signals(false);
 }
