@@ -396,12 +396,22 @@ TEST_F(TaskRuns, AnInterruptedMasterStopsItsWorkersAndCleansUp)
     write("keep", text_of(5000, 4));
     ASSERT_EQ(run({"a", "arc", "keep"}).code, 0);
     const int64_t before = size_of("arc");
+    // A master started with SIGTERM ignored (as by some service managers)
+    // still stops its workers: they take SIGTERM's default action.
+    void (*was)(int) = std::signal(SIGTERM, SIG_IGN);
     BackgroundRun master = start_program(home_, {"a", "-t2", "arc", "a1", "a2"});
+    std::signal(SIGTERM, was);
     std::vector<ChildProcess> busy;
     ASSERT_TRUE(wait_until([&] {
         busy = workers(master);
         return busy.size() == 2 && exists("master.tmp") && status_bytes(2) == "\x01\x01";
     }));
+    for (const ChildProcess& c : busy) {
+        const std::string status = read_text("/proc/" + std::to_string(c.pid) + "/status");
+        const size_t at = status.find("SigIgn:\t");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(std::stoull(status.substr(at + 8, 16), nullptr, 16) & (1ull << (SIGTERM - 1)), 0u) << c.pid;
+    }
     kill(master.pid, SIGINT);
     const Outcome r = finish_program(master);
     EXPECT_EQ(r.code, 128 + SIGINT);
