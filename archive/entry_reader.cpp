@@ -40,6 +40,14 @@ const char* read_text_field(FileHandle h, int64_t* pos, char* out, uint32_t* siz
 
 }  // namespace
 
+FileHandle open_archive_file(const char* path)
+{
+    const FileHandle h = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
+    if (h == NO_FILE) fail_with_line(std::string("Error: cannot open Archive file ") + path + "\n");
+    error_archive_name = path;
+    return h;
+}
+
 const char* read_entry_header(FileHandle h, int64_t offset, EntryHeader* header)
 {
     int64_t pos = offset;

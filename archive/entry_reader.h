@@ -9,6 +9,11 @@
 
 #include "platform/file_io.h"
 
+// Opens the archive at path for reading and names it in damage reports;
+// one that cannot be opened as a regular file raises a Failure with
+// "Error: cannot open Archive file <path>".
+FileHandle open_archive_file(const char* path);
+
 struct EntryHeader {
     uint64_t length = 0;       // whole entry, header included
     uint8_t solid = 0;         // 1: written with -s

@@ -76,9 +76,7 @@ void check_and_read_entry()
 
 void open_archive_for_reading()
 {
-    read_handle = open_file(archive_path, FILE_READ, OPEN_EXISTING_FILE);
-    if (read_handle == NO_FILE) fail_with_line(std::string("Error: cannot open Archive file ") + archive_path + "\n");
-    error_archive_name = archive_path;
+    read_handle = open_archive_file(archive_path);
     archive_size = file_length(read_handle);
     entry_offset = 0;
     piece_totals = tally_pieces(read_handle, archive_size);
@@ -120,6 +118,15 @@ struct OutputFile {
 
 }  // namespace
 
+bool entry_matches_wildcard(const char* dir, const char* name, const char* pattern)
+{
+    std::snprintf(path_buffer, sizeof path_buffer, "%s%s", dir, name);
+    base_name_of_path_buffer();
+    for (char* c = name_buffer; *c; ++c)
+        if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c + ('a' - 'A'));
+    return match_wildcard_name(pattern) == 1;
+}
+
 void extract_archive(const char* pattern)
 {
     open_archive_for_reading();
@@ -130,10 +137,7 @@ void extract_archive(const char* pattern)
         check_and_read_entry();
         if (entry_offset == 0 && !entry_reset_flag)
             fail_damaged("an entry continues a solid run that was not decoded before it");
-        stored_path_to_buffers();
-        for (char* c = name_buffer; *c; ++c)
-            if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c + ('a' - 'A'));
-        const int match = match_wildcard_name(pattern);
+        const int match = entry_matches_wildcard(entry_dir, entry_name, pattern);
         const uint64_t length = entry_length;
         if (solid_flag != 0) {
             entry_write_flag = static_cast<uint8_t>(match);

@@ -10,6 +10,7 @@
 
 #include "archive/entry_reader.h"
 #include "archive/entry_writer.h"
+#include "archive/extractor.h"
 #include "archive/path_utils.h"
 #include "archive/settings.h"
 #include "engine/error.h"
@@ -34,26 +35,12 @@ struct ArchiveReader {
     ~ArchiveReader() { close_file(handle); }
 };
 
-// 1 when the stored path's file name, lower-cased, matches the pattern.
-bool name_matches(const std::string& stored, const char* pattern)
-{
-    const size_t cut = stored.find_last_of("/\\");
-    const std::string name = cut == std::string::npos ? stored : stored.substr(cut + 1);
-    std::strcpy(name_buffer, name.c_str());
-    for (char* c = name_buffer; *c; ++c)
-        if (*c >= 'A' && *c <= 'Z') *c = static_cast<char>(*c + ('a' - 'A'));
-    return match_wildcard_name(pattern) == 1;
-}
-
 // Every entry of the archive, each judged whole before any is posted: its
 // header, its length, its chunks and its piece.
 std::vector<EntryFacts> walk_archive(const char* pattern)
 {
     ArchiveReader archive;
-    archive.handle = open_file(archive_path, FILE_READ, OPEN_EXISTING_FILE);
-    if (archive.handle == NO_FILE)
-        fail_with_line(std::string("Error: cannot open Archive file ") + archive_path + "\n");
-    error_archive_name = archive_path;
+    archive.handle = open_archive_file(archive_path);
     archive.size = file_length(archive.handle);
     const PieceTotals totals = tally_pieces(archive.handle, archive.size);
     std::vector<EntryFacts> entries;
@@ -65,7 +52,7 @@ std::vector<EntryFacts> walk_archive(const char* pattern)
         e.length = static_cast<int64_t>(header.length);
         e.reset = header.reset;
         e.file = std::string(header.dir) + header.name;
-        e.match = name_matches(e.file, pattern);
+        e.match = entry_matches_wildcard(header.dir, header.name, pattern);
         collapse_separators(&e.file[0]);
         e.file.resize(std::strlen(e.file.c_str()));
         std::replace(e.file.begin(), e.file.end(), '\\', '/');
