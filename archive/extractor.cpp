@@ -151,7 +151,7 @@ void extract_archive(const char* pattern)
     close_file(read_handle);
 }
 
-void extract_entry()
+void extract_entry(FileHandle keep_out)
 {
     read_entry_header();
     entry_data_offset = entry_offset + entry_header_size;
@@ -195,7 +195,9 @@ void extract_entry()
         char stored[2 * PATH_LIMIT + 2];
         std::snprintf(stored, sizeof stored, "%s%s", entry_dir, entry_name);
         const BelowResult opened = open_file_below(dest_dir, stored, &output.handle);
-        if (output.handle != NO_FILE && same_open_file(output.handle, read_handle)) close_file(output.handle);
+        if (output.handle != NO_FILE &&
+            (same_open_file(output.handle, read_handle) || same_open_file(output.handle, keep_out)))
+            close_file(output.handle);
         if (opened == BELOW_LINK) {
             std::printf("Error: symbolic link in the way of %s, not extracted\n", shown);
             entry_write_flag = 0;

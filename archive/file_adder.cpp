@@ -59,7 +59,7 @@ void FileAdder::add_file(const FileEntry& entry)
     }
     if (tasks != nullptr) {
         // A master's workers form the same name and directory from the path.
-        if (post_file_pieces(*tasks, path)) input_total += entry.size;
+        if (post_file_pieces(*tasks, path, name, dir)) input_total += entry.size;
         return;
     }
     piece_start = 0;

@@ -23,6 +23,7 @@
 #include "engine/entry_state.h"
 #include "engine/error.h"
 #include "engine/settings.h"
+#include "platform/process.h"
 #include "platform/system_info.h"
 #include "tasks/compress_tasks.h"
 #include "tasks/extract_dispatch.h"
@@ -67,6 +68,7 @@ int run_add(int argc, char** argv)
 {
     int i = parse_switches(argc, argv, 2, 'a');
     if (i >= argc) print_usage();
+    if (task_mode != MODE_SINGLE) ignore_broken_pipe();
     if (task_mode != MODE_WORKER) print_banner();
     TaskTable tasks;
     if (task_mode == MODE_MASTER) create_control_file(tasks, 'a');
@@ -93,7 +95,6 @@ int run_add(int argc, char** argv)
         prepare_archive_for_append();
     }
     archive_size_before = static_cast<int64_t>(archive_file_size());
-    tasks.archive_start = archive_size_before;
 
     // A first input beginning with '$' stands for every file here.
     std::vector<const char*> input_list(inputs, inputs + input_count);
@@ -105,8 +106,12 @@ int run_add(int argc, char** argv)
     if (task_mode == MODE_WORKER) return run_compress_worker();
     if (task_mode == MODE_MASTER) prepare_part_files(tasks);
     collect_and_add(input_list.data(), input_count, task_mode == MODE_MASTER ? &tasks : nullptr);
-    if (task_mode == MODE_MASTER) finish_compress_tasks(tasks);
-    archive_size_after = static_cast<int64_t>(archive_file_size());
+    // With tasks the summary counts what the join appended, not what other
+    // runs appended to the same archive meanwhile.
+    if (task_mode == MODE_MASTER)
+        archive_size_after = archive_size_before + finish_compress_tasks(tasks);
+    else
+        archive_size_after = static_cast<int64_t>(archive_file_size());
     std::printf(" Compressed %" PRId64 " bytes to %" PRId64 " bytes \n", input_total,
                 archive_size_after - archive_size_before);
     close_file(read_handle);
@@ -119,6 +124,7 @@ int run_extract(int argc, char** argv)
     if (argc < 3) print_usage();
     const int i = parse_switches(argc, argv, 2, 'x');
     if (i >= argc) print_usage();
+    if (task_mode != MODE_SINGLE) ignore_broken_pipe();
     make_absolute(argv[i], archive_path, sizeof archive_path);
     collapse_separators(archive_path);
     if (task_mode == MODE_WORKER) return run_extract_worker();

@@ -196,6 +196,14 @@ bool same_open_file(FileHandle a, FileHandle b)
            sa.st_ino == sb.st_ino;
 }
 
+bool path_names_open_file(const char* path, FileHandle h)
+{
+    char native[PLATFORM_PATH_LIMIT + 1];
+    struct stat sp, sh;
+    return h != NO_FILE && to_native_path(path, native, sizeof native) && ::stat(native, &sp) == 0 &&
+           fstat(h, &sh) == 0 && sp.st_dev == sh.st_dev && sp.st_ino == sh.st_ino;
+}
+
 void close_file(FileHandle& h)
 {
     if (h == NO_FILE) return;

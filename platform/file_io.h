@@ -73,6 +73,10 @@ bool lock_file(FileHandle h);
 // True when both handles are open on the same file.
 bool same_open_file(FileHandle a, FileHandle b);
 
+// True when path names the file open as h. The path is looked up without
+// being opened, so that no lock this process holds on the file is lost.
+bool path_names_open_file(const char* path, FileHandle h);
+
 // Closes h once and sets it to NO_FILE, so that a second close does nothing
 // (a descriptor number may already belong to another file).
 void close_file(FileHandle& h);

@@ -18,7 +18,11 @@ constexpr int STOP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 
 ProgramEnd end_of(int status)
 {
-    return WIFSIGNALED(status) ? PROGRAM_KILLED : PROGRAM_EXITED;
+    if (WIFSIGNALED(status)) return PROGRAM_KILLED;
+    // The code with which a started process ends when the program cannot
+    // be run in it (where posix_spawn cannot report that itself, as under
+    // an emulator that runs the new process as a copy of itself).
+    return WIFEXITED(status) && WEXITSTATUS(status) == 127 ? PROGRAM_NOT_RUN : PROGRAM_EXITED;
 }
 
 void sleep_nanoseconds(long ns)
@@ -115,6 +119,10 @@ void end_by_signal(int sig)
     signal(sig, SIG_DFL);
     raise(sig);
 }
+
+void ignore_broken_pipe() { signal(SIGPIPE, SIG_IGN); }
+
+void pause_microseconds(int microseconds) { sleep_nanoseconds(1000L * microseconds); }
 
 void pause_between_polls() { sleep_nanoseconds(1000); }
 

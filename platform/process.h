@@ -21,6 +21,7 @@ enum ProgramEnd : uint8_t {
     PROGRAM_RUNNING,   // it has not ended yet
     PROGRAM_EXITED,    // it returned an exit code
     PROGRAM_KILLED,    // a signal ended it
+    PROGRAM_NOT_RUN,   // the system started a process but could not run the program in it
 };
 
 // Looks at the program without waiting; once it has ended, its end is
@@ -52,9 +53,15 @@ void hold_stop_signals(bool hold);
 // process).
 void end_by_signal(int sig);
 
+// Output to a console or pipe that has gone away fails quietly instead of
+// ending the process, so that a run with tasks finishes its work.
+void ignore_broken_pipe();
+
 // Lets a short moment pass between two polls of a shared file: the
 // processor is given up, so that a process that waits does not take a core
 // from the processes it waits for. The moment is of the order of 0.1 ms.
 void pause_between_polls();
 // A longer pause, for a wait that has seen nothing change for a while.
 void pause_longer_between_polls();
+// A pause of about the given microseconds.
+void pause_microseconds(int microseconds);

@@ -1,7 +1,7 @@
 // The master's side of `a` with tasks: every file is cut into pieces, each
-// piece is posted as a CompressJob to an idle task; task 1 writes its
-// entries into the archive, every other task into a part file of its own,
-// which the end phase appends to the archive.
+// piece is posted as a CompressJob to an idle task; every task writes its
+// entries into a part file of its own, and the end phase joins them into the
+// archive. Until then the run leaves the archive as it found it.
 #pragma once
 #include <cstdint>
 
@@ -14,19 +14,20 @@ constexpr int64_t MIN_PIECE_SIZE = 8 << 20;
 constexpr uint32_t APPEND_CHUNK_SIZE = 1 << 20;
 
 // Forms the part-file paths of the run (the current directory, the
-// archive's file name and the task number) and refuses the run when a file
-// of one of those names exists already: it is neither this run's nor to be
-// joined into the archive.
+// archive's file name and the task number). A file of one of those names
+// that an interrupted run left behind (empty, or entries that its control
+// file accounts for) is removed, with one line; any other one makes the run
+// refuse: it is neither this run's nor to be joined into the archive.
 void prepare_part_files(TaskTable& table);
 
-// Posts the pieces of one file; false when the file was refused (its path
-// does not fit a job slot), after a line saying so.
-bool post_file_pieces(TaskTable& table, const char* path);
+// Posts the pieces of one file, whose entries will hold name and dir; false
+// when the file was refused (its path does not fit a job slot), after a
+// line saying so.
+bool post_file_pieces(TaskTable& table, const char* path, const char* name, const char* dir);
 
-// End phase of `a`: stops every task once its jobs are done, appends the part
-// files to the archive in task order, deletes them and the control file.
-void finish_compress_tasks(TaskTable& table);
-
-// Appends the source file to the destination (created when missing);
-// returns the count of bytes appended.
-int64_t append_file(TaskTable& table, const char* source, const char* destination);
+// End phase of `a`: stops every task once its jobs are done, then joins the
+// part files into the archive entry by entry, in task order, and deletes them
+// and the control file. A file cut into pieces of which one failed (it could
+// not be opened, it shrank, a read failed) is left out whole, with a line.
+// Returns the bytes this run appended to the archive.
+int64_t finish_compress_tasks(TaskTable& table);

@@ -35,9 +35,11 @@ struct ArchiveReader {
     ~ArchiveReader() { close_file(handle); }
 };
 
-// Every entry of the archive, each judged whole before any is posted: its
-// header, its length, its chunks and its piece.
-std::vector<EntryFacts> walk_archive(const char* pattern)
+// The entries of the archive up to the first damaged one, each judged whole
+// before any is posted: its header, its length, its chunks and its piece.
+// The damage, if any, goes to *damage: the entries before it are extracted
+// first, as one process extracts them before it meets the damage.
+std::vector<EntryFacts> walk_archive(const char* pattern, Failure* damage, bool* damaged)
 {
     ArchiveReader archive;
     archive.handle = open_archive_file(archive_path);
@@ -45,8 +47,17 @@ std::vector<EntryFacts> walk_archive(const char* pattern)
     const PieceTotals totals = tally_pieces(archive.handle, archive.size);
     std::vector<EntryFacts> entries;
     EntryHeader header;
+    *damaged = false;
     for (int64_t offset = 0; offset < archive.size; offset += static_cast<int64_t>(header.length)) {
-        check_entry(archive.handle, offset, archive.size, totals, &header);
+        try {
+            check_entry(archive.handle, offset, archive.size, totals, &header);
+            if (offset == 0 && header.reset == 0)
+                fail_damaged("an entry continues a solid run that was not decoded before it");
+        } catch (const Failure& failure) {
+            *damage = failure;
+            *damaged = true;
+            break;
+        }
         EntryFacts e;
         e.offset = offset;
         e.length = static_cast<int64_t>(header.length);
@@ -158,14 +169,31 @@ void wait_until_no_task_is_busy(TaskTable& table)
     }
 }
 
+void post_chains(TaskTable& table, const std::vector<EntryFacts>& entries,
+                 const std::vector<std::vector<int>>& chains);
+
 }  // namespace
 
 void dispatch_solid_runs(TaskTable& table, const char* pattern)
 {
-    std::vector<EntryFacts> entries = walk_archive(pattern);
+    Failure damage;
+    bool damaged = false;
+    std::vector<EntryFacts> entries = walk_archive(pattern, &damage, &damaged);
     std::vector<bool> needed;
     const std::vector<std::vector<int>> chains = form_chains(entries, needed);
-    if (chains.empty()) return;
+    if (!chains.empty()) post_chains(table, entries, chains);
+    if (damaged) {
+        // The entries before the damage are extracted, then the run fails
+        // with the damage line.
+        wait_until_no_task_is_busy(table);
+        throw damage;
+    }
+}
+
+namespace {
+
+void post_chains(TaskTable& table, const std::vector<EntryFacts>& entries, const std::vector<std::vector<int>>& chains)
+{
     // A job slot holds the destination whole or not at all.
     if (std::strlen(dest_dir) + 1 > EXTRACT_DIR_ROOM)
         fail_with_line(std::string("Error: path too long: ") + dest_dir + "\n");
@@ -182,7 +210,12 @@ void dispatch_solid_runs(TaskTable& table, const char* pattern)
         for (int t = 1; t <= table.count && to_post > 0; ++t) {
             ChainCursor& c = cursor[t];
             const bool chain_done = c.chain < 0 || c.next == chains[c.chain].size();
-            if (chain_done && next_chain == chains.size()) continue;
+            if (chain_done && next_chain == chains.size()) {
+                // Nothing more for this task: its worker ends rather than
+                // wait idle for the other tasks.
+                stop_task_when_free(table, t);
+                continue;
+            }
             if (!task_is_free(table, t)) continue;
             if (chain_done) c = ChainCursor{static_cast<int>(next_chain++), 0, 0};
             const std::vector<int>& chain = chains[c.chain];
@@ -207,6 +240,8 @@ void dispatch_solid_runs(TaskTable& table, const char* pattern)
         }
     }
 }
+
+}  // namespace
 
 void finish_extract_tasks(TaskTable& table)
 {

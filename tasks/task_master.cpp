@@ -1,5 +1,6 @@
 #include "tasks/task_master.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -30,6 +31,11 @@ void abandon_on_signal(int sig)
     fail_with_line("Error: task " + std::to_string(task) + " ended in the middle of a job\n");
 }
 
+[[noreturn]] void fail_task_not_started(int task, const std::string& reason)
+{
+    fail_with_line("Error: cannot start task " + std::to_string(task) + ": " + reason + "\n");
+}
+
 // The worker's command line: the command, the forwarded switches, its task
 // number and its archive (and for `a` the dummy input "x").
 std::vector<std::string> worker_arguments(const TaskTable& table, int task)
@@ -46,7 +52,9 @@ std::vector<std::string> worker_arguments(const TaskTable& table, int task)
     if (solid_flag) args.push_back("-s");
     args.push_back("-m" + std::to_string(method_level));
     args.push_back(p);
-    args.push_back(task == 1 ? archive_path : table.tasks[task].part_path);
+    // Every task writes into a part file of its own; the archive is written
+    // only when the master joins them at the end.
+    args.push_back(table.tasks[task].part_path);
     args.push_back("x");
     return args;
 }
@@ -75,16 +83,93 @@ void create_part_file(WorkerTask& task)
 void start_worker(TaskTable& table, int task)
 {
     WorkerTask& w = table.tasks[task];
-    if (table.command == 'a' && task >= 2) create_part_file(w);
+    if (table.command == 'a') create_part_file(w);
     // Lines already printed come before anything the worker prints.
     std::fflush(stdout);
     std::string reason;
     w.worker = start_program(table.program_path, worker_arguments(table, task), reason);
-    if (w.worker == NO_PROGRAM)
-        fail_with_line("Error: cannot start task " + std::to_string(task) + ": " + reason + "\n");
+    if (w.worker == NO_PROGRAM) fail_task_not_started(task, reason);
+}
+
+// A worker that has ended: a run that loses it in the middle of a job fails,
+// and says so apart from a worker that never ran at all.
+[[noreturn]] void fail_task_lost(const TaskTable& table, int task, ProgramEnd end)
+{
+    if (end == PROGRAM_NOT_RUN)
+        fail_task_not_started(task, std::string("the system could not run ") + table.program_path +
+                                        " as a new process");
+    fail_task_ended(task);
+}
+
+// The highest task number that a control file left behind by a dead run
+// accounts for, or -1 when the file is no such thing. No process holds its
+// lock; it is no longer than the job slots of every task; byte 0 was never
+// written, every status byte holds a status, the bytes between the status
+// bytes and the job slots are zero. An empty file is the control file of a
+// run killed before its first job.
+int dead_run_task_count(FileHandle h)
+{
+    const int64_t size = file_length(h);
+    if (size < 0 || size > JOB_AREA_OFFSET + MAX_TASKS * COMPRESS_JOB_STRIDE) return -1;
+    if (!try_lock_file_range(h, 0, 1)) return -1;
+    uint8_t head[JOB_AREA_OFFSET] = {};
+    if (read_file_at(h, head, sizeof head, 0) < 0 || head[0] != 0) return -1;
+    int tasks = 0;
+    for (int i = 1; i < JOB_AREA_OFFSET; ++i) {
+        if (head[i] > TASK_STOP || (i > MAX_TASKS && head[i] != 0)) return -1;
+        if (head[i] != 0) tasks = i;
+    }
+    // Job slots are posted to the lowest tasks first.
+    if (size > JOB_AREA_OFFSET) {
+        const int slots = static_cast<int>((size - JOB_AREA_OFFSET + EXTRACT_JOB_STRIDE - 1) / EXTRACT_JOB_STRIDE);
+        tasks = std::max(tasks, std::min(slots, MAX_TASKS));
+    }
+    return tasks;
+}
+
+[[noreturn]] void refuse_control_file(const char* path)
+{
+    // Never deleted or emptied: it may be another master's, or the user's.
+    FileHandle other = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
+    const bool exists = find_file(path).exists;
+    const bool in_use = file_range_locked_elsewhere(other, 0, 1);
+    close_file(other);
+    if (in_use)
+        fail_with_line(std::string("problems with task (") + path +
+                       " is in use: another run with tasks works in this directory)\n");
+    if (exists)
+        fail_with_line(std::string("problems with task (") + path +
+                       " exists already: remove it if no run with tasks uses it)\n");
+    fail_with_line(std::string("problems with task (cannot create ") + path + ")\n");
+}
+
+// A control file in the way that a dead run left behind is removed (under
+// its lock, so that no master starting at the same moment loses its own);
+// the task numbers it accounted for are kept for the part files. True when
+// it was removed.
+bool remove_dead_control_file(TaskTable& table)
+{
+    const char* path = table.control.path;
+    FileHandle old = open_file(path, FILE_READ_WRITE, OPEN_EXISTING_FILE);
+    const int tasks = old == NO_FILE ? -1 : dead_run_task_count(old);
+    const bool removed = tasks >= 0 && path_names_open_file(path, old) && delete_file(path) == DELETE_DONE;
+    close_file(old);
+    if (!removed) return false;
+    table.leftovers.push_back(path);
+    table.leftover_tasks = tasks;
+    return true;
 }
 
 }  // namespace
+
+void report_leftovers(TaskTable& table)
+{
+    if (table.leftovers.empty()) return;
+    std::string line = "Removed what an interrupted run with tasks left behind:";
+    for (const std::string& path : table.leftovers) line += " " + path;
+    std::printf("%s\n", line.c_str());
+    table.leftovers.clear();
+}
 
 TaskTable::~TaskTable()
 {
@@ -114,26 +199,19 @@ void create_control_file(TaskTable& table, char command)
         fail_with_line("Error: cannot find the running program\n");
 
     control.handle = open_file(control.path, FILE_READ_WRITE, CREATE_NEW_FILE);
-    if (control.handle == NO_FILE) {
-        // Never deleted or emptied: it may be another master's, or the user's.
-        FileHandle other = open_file(control.path, FILE_READ, OPEN_EXISTING_FILE);
-        const bool exists = find_file(control.path).exists;
-        const bool in_use = file_range_locked_elsewhere(other, 0, 1);
-        close_file(other);
-        if (in_use)
-            fail_with_line(std::string("problems with task (") + control.path +
-                           " is in use: another run with tasks works in this directory)\n");
-        if (exists)
-            fail_with_line(std::string("problems with task (") + control.path +
-                           " exists already: remove it if no run with tasks uses it)\n");
-        fail_with_line(std::string("problems with task (cannot create ") + control.path + ")\n");
-    }
-    // Byte 0 is never written: its lock marks the file as this master's.
-    try_lock_file_range(control.handle, 0, 1);
+    if (control.handle == NO_FILE && remove_dead_control_file(table))
+        control.handle = open_file(control.path, FILE_READ_WRITE, CREATE_NEW_FILE);
+    // Byte 0 is never written: its lock marks the file as this master's. A
+    // master that finds the lock taken, or its file no longer at the path,
+    // met another master starting at the same moment.
+    if (control.handle == NO_FILE || !try_lock_file_range(control.handle, 0, 1) ||
+        !path_names_open_file(control.path, control.handle))
+        refuse_control_file(control.path);
     table.open = true;
     interrupted_run = &table;
     catch_stop_signals(abandon_on_signal);
     set_file_attributes(control.path, ATTRIBUTES_HIDDEN);
+    if (command == 'x') report_leftovers(table);
     std::printf(command == 'a' ? "multiprocess compression use %d task \n" : "multiprocess etraction use %d task \n",
                 table.count);
 }
@@ -142,10 +220,11 @@ bool task_is_free(TaskTable& table, int task)
 {
     if (read_task_status(table.control, task) != TASK_BUSY) return true;
     WorkerTask& w = table.tasks[task];
-    if (w.worker != NO_PROGRAM && poll_program(w.worker) == PROGRAM_RUNNING) return false;
+    ProgramEnd end = PROGRAM_EXITED;
+    if (w.worker != NO_PROGRAM && (end = poll_program(w.worker)) == PROGRAM_RUNNING) return false;
     w.worker = NO_PROGRAM;
     // It may have finished its job just before it ended.
-    if (read_task_status(table.control, task) == TASK_BUSY) fail_task_ended(task);
+    if (read_task_status(table.control, task) == TASK_BUSY) fail_task_lost(table, task, end);
     return true;
 }
 
@@ -204,6 +283,12 @@ void post_extract_job(TaskTable& table, int task, int64_t entry_offset, const ch
     unlock_task_status(control, task);
 }
 
+void stop_task_when_free(TaskTable& table, int task)
+{
+    if (table.tasks[task].worker == NO_PROGRAM || !task_is_free(table, task)) return;
+    if (table.control.task_status[task] != TASK_STOP) write_task_status(table.control, task, TASK_STOP);
+}
+
 void stop_all_tasks(TaskTable& table)
 {
     WaitPacer pacer;
@@ -238,10 +323,7 @@ void close_control_file(TaskTable& table)
 
 bool is_control_file(const TaskTable& table, const char* path)
 {
-    FileHandle other = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
-    const bool same = other != NO_FILE && same_open_file(other, table.control.handle);
-    close_file(other);
-    return same;
+    return path_names_open_file(path, table.control.handle);
 }
 
 void abandon_tasks(TaskTable& table)
@@ -259,14 +341,12 @@ void abandon_tasks(TaskTable& table)
         if (w.part_created) delete_file(w.part_path);
         w.part_created = false;
     }
+    // Only an unfinished join has written to the archive, under its lock:
+    // what it added is cut off, and whatever other runs appended before it
+    // stays.
     if (table.append_target != NO_FILE) {
         truncate_file(table.append_target, static_cast<uint64_t>(table.append_start));
         close_file(table.append_target);
-    }
-    if (table.command == 'a' && table.archive_start >= 0) {
-        FileHandle archive = open_file(archive_path, FILE_WRITE, OPEN_EXISTING_FILE);
-        truncate_file(archive, static_cast<uint64_t>(table.archive_start));
-        close_file(archive);
     }
     close_file(table.control.handle);
     if (table.open) delete_file(table.control.path);

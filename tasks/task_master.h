@@ -6,6 +6,8 @@
 // is stopped, the part files and the control file are removed.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/process.h"
 #include "tasks/control_file.h"
@@ -13,7 +15,17 @@
 struct WorkerTask {
     ProgramId worker = NO_PROGRAM;       // the running worker, if any
     bool part_created = false;           // `a`: this run created the part file
-    char part_path[PLATFORM_PATH_LIMIT + 1] = {};  // `a`, tasks 2 and up: the part file
+    char part_path[PLATFORM_PATH_LIMIT + 1] = {};  // `a`: the part file the task writes its entries into
+};
+
+// `a`: a file cut into several pieces, as its entries will name it. The
+// join takes its entries only when every piece came back whole.
+struct SplitFile {
+    std::string path;  // as listed
+    std::string name;  // stored name and directory, as the worker writes them
+    std::string dir;
+    std::vector<uint64_t> piece_starts;  // each piece ends where the next starts; the last at `size`
+    uint64_t size = 0;
 };
 
 struct TaskTable {
@@ -23,15 +35,16 @@ struct TaskTable {
     bool open = false;  // the control file is this run's, and the run is not over
     WorkerTask tasks[MAX_TASKS + 1];
     char program_path[PLATFORM_PATH_LIMIT + 1] = {};  // the running program, started as each worker
-    // While a part file is appended: the archive and its length before, so
-    // that an interruption cuts the unfinished append off.
+    // While the part files are joined: the archive, locked, and its length
+    // before, so that an interruption cuts the unfinished join off. Until
+    // then the run has not written to the archive at all.
     FileHandle append_target = NO_FILE;
     int64_t append_start = 0;
-    // `a`: the archive's length before the run, once known. Task 1 writes
-    // into the archive itself, so an abandoned run cuts it back there: its
-    // entries hold pieces of files whose other pieces are lost with the
-    // part files.
-    int64_t archive_start = -1;
+    std::vector<SplitFile> split_files;  // `a`: the files posted in several pieces
+    // Files of an interrupted run found in the way, removed by this run, and
+    // the task numbers its control file accounted for.
+    std::vector<std::string> leftovers;
+    int leftover_tasks = 0;
 
     TaskTable() = default;
     TaskTable(const TaskTable&) = delete;
@@ -42,9 +55,14 @@ struct TaskTable {
 
 // Creates the control file in the current directory for command 'a' or 'x'
 // with task_count tasks and prints the task line. A file of that name that
-// exists already (another run's, or the user's) is left alone and the run
-// refuses.
+// a dead run left behind (no process holds its lock, and it has a control
+// file's size and status bytes) is removed; any other one (a live run's, or
+// the user's) is left alone and the run refuses.
 void create_control_file(TaskTable& table, char command);
+
+// Prints one line naming the files of an interrupted run that this run
+// found in its way and removed, if any.
+void report_leftovers(TaskTable& table);
 
 // The lowest-numbered task that is not busy; waits while all are. A busy task
 // whose worker has ended fails the run.
@@ -61,6 +79,10 @@ void post_extract_job(TaskTable& table, int task, int64_t entry_offset, const ch
 
 // False while the task is busy; fails the run when its worker has ended.
 bool task_is_free(TaskTable& table, int task);
+
+// Tells a task that has a worker and is not busy to stop: the worker ends
+// rather than wait idle. A later job starts a fresh one.
+void stop_task_when_free(TaskTable& table, int task);
 
 // Waits until no task is busy, then tells every task to stop and waits for
 // every worker to end.

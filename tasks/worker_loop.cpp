@@ -11,6 +11,7 @@
 #include "engine/error.h"
 #include "engine/settings.h"
 #include "platform/process.h"
+#include "tasks/compress_tasks.h"
 #include "tasks/control_file.h"
 
 namespace {
@@ -24,6 +25,8 @@ void open_worker_control_file(ControlFile& control, int32_t job_stride)
         fail_with_line("");
     // Killed with its master, a worker cuts its unfinished entry off and ends.
     stop_with_parent();
+    // A console that goes away does not stop a job halfway.
+    ignore_broken_pipe();
 }
 
 [[noreturn]] void fail_bad_job(const ControlFile& control)
@@ -44,6 +47,16 @@ bool give_up_idle_task(ControlFile& control)
     unlock_task_status(control, task_index);
     return status != TASK_BUSY;
 }
+
+// Right after a job a worker polls quickly, as the next job usually
+// follows at once; after about a tenth of a second without one it rests
+// between polls, so that it takes next to no processor time while it waits,
+// and still sees a job within a fraction of a millisecond. The idle limit
+// stays a count of polls; the resting pause is chosen so that the whole
+// limit lasts about a minute.
+constexpr int32_t WORKER_QUICK_POLLS = 1500;
+constexpr int64_t WORKER_IDLE_MICROSECONDS = 60 * 1000 * 1000;
+constexpr int WORKER_REST_MICROSECONDS = static_cast<int>(WORKER_IDLE_MICROSECONDS / WORKER_IDLE_LIMIT);
 
 // Polls the task's status byte and runs each posted job; returns when told
 // to stop or when the task was given up idle.
@@ -66,7 +79,10 @@ void poll_for_jobs(ControlFile& control, RunJob run_job)
             idle_count = 0;
             continue;
         }
-        pause_between_polls();
+        if (idle_count < WORKER_QUICK_POLLS)
+            pause_between_polls();
+        else
+            pause_microseconds(WORKER_REST_MICROSECONDS);
     }
 }
 
@@ -90,7 +106,14 @@ void run_compress_job(ControlFile& control)
     char dir[PLATFORM_PATH_LIMIT + 1];
     std::strcpy(name, last_component(path));
     std::strcpy(dir, relative_directory(path));
+    // A piece of a file cut into several is an entry of its own, even in a
+    // solid run: it starts its models afresh and so does the entry after
+    // it, so that the join can leave out every piece of a file that did not
+    // come back whole without breaking the entries around it.
+    const bool split = start > 0 || end - start >= static_cast<uint64_t>(MIN_PIECE_SIZE);
+    if (split) solid_open = 0;
     compress_range_to_entry(path, name, dir);
+    if (split) solid_open = 0;
 }
 
 void run_extract_job(ControlFile& control)
@@ -112,7 +135,9 @@ void run_extract_job(ControlFile& control)
     entry_write_flag = write_flag > 2 ? 1 : write_flag;
     entry_offset = offset;
     seek_file(read_handle, static_cast<uint64_t>(offset));
-    extract_entry();
+    // An entry whose output would be the run's own control file is
+    // reported and not written, as the archive itself is.
+    extract_entry(control.handle);
 }
 
 }  // namespace
