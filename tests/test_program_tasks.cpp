@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <sched.h>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <tuple>
 #include <unistd.h>
@@ -84,6 +86,39 @@ protected:
     }
 
     std::vector<ChildProcess> workers(const BackgroundRun& master) const { return children_of(master.pid); }
+
+    // True when one of the master's workers holds the file open.
+    bool a_worker_holds_open(const BackgroundRun& master, const std::string& rel) const
+    {
+        for (const ChildProcess& c : workers(master)) {
+            std::error_code ec;
+            for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(c.pid) + "/fd", ec))
+                if (std::filesystem::read_symlink(fd.path(), ec).string() == at(rel)) return true;
+        }
+        return false;
+    }
+
+    // Processor time (user and system) that a process has taken, in seconds.
+    static double cpu_seconds(int pid)
+    {
+        const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        double ticks = 0;
+        // Fields 14 and 15 of the line: utime and stime.
+        for (int i = 3; i <= 15 && fields >> field; ++i)
+            if (i >= 14) ticks += std::stod(field);
+        return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+    }
+
+    // The bytes of the archive's entries whose names are among `names`.
+    int64_t bytes_of_entries(const std::string& archive, const std::set<std::string>& names) const
+    {
+        int64_t total = 0;
+        for (const StoredEntry& e : entries(archive))
+            if (names.count(e.name) != 0) total += static_cast<int64_t>(e.header_size() + e.chunks.size());
+        return total;
+    }
 
     int extractions_ = 0;
 };
@@ -373,13 +408,23 @@ TEST_F(TaskRuns, AWorkerIdleTooLongEndsAndIsStartedAgain)
     BackgroundRun master = start_program(home_, {"a", "-t2", "arc", "p1", "p2"});
     ASSERT_TRUE(wait_until([&] { return workers(master).size() == 2 && status_bytes(2) == "\x01\x01"; }));
     kill(master.pid, SIGSTOP);
+    // Idle workers rest: once both tasks are idle, each worker takes only a
+    // small part of a processor while it waits.
+    ASSERT_TRUE(wait_until([&] { return status_bytes(2) == std::string(2, '\0'); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<ChildProcess> idle = workers(master);
+    std::vector<double> before;
+    for (const ChildProcess& c : idle) before.push_back(cpu_seconds(c.pid));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    for (size_t i = 0; i < idle.size(); ++i)
+        EXPECT_LT(cpu_seconds(idle[i].pid) - before[i], 0.2) << "an idle worker spins";
     // Both workers give their tasks up on their own after their idle limit.
     const bool ended = wait_until(
         [&] {
             const std::vector<ChildProcess> c = workers(master);
             return std::all_of(c.begin(), c.end(), [](const ChildProcess& p) { return p.ended; });
         },
-        90);
+        180);
     const std::string status = status_bytes(2);
     kill(master.pid, SIGCONT);
     ASSERT_TRUE(ended);
@@ -459,4 +504,168 @@ TEST_F(TaskRuns, TaskCountFromTheAffinityAndPathsThatDoNotFitAJob)
     EXPECT_EQ(x.code, 1);
     EXPECT_EQ(lines_of(x.out).back(), "Error: path too long: " + home_ + "/" + dest) << x.out;
     EXPECT_EQ(run_files("long"), Lines{});
+}
+
+TEST_F(TaskRuns, AKilledMasterLeavesTheArchiveAsItWasAndTheNextRunClearsItsLeftovers)
+{
+    write("keep", text_of(5000, 1));
+    // Task 1 packs the random first piece long before the others are done.
+    write("mix20", random_of(8 * MiB, 2) + text_of(16 * MiB, 3));
+    ASSERT_EQ(run({"a", "arc", "keep"}).code, 0);
+    const std::string before = read("arc");
+    BackgroundRun master = start_program(home_, {"a", "-t4", "-m3", "arc", "mix20"});
+    // Task 1 has stored its first piece: its part file holds a whole entry.
+    std::vector<ChildProcess> busy;
+    ASSERT_TRUE(wait_until([&] {
+        busy = workers(master);
+        const std::string part = read("arc1");
+        return part.size() >= 8 && part.substr(0, 8) != std::string(8, '\0');
+    }));
+    kill(master.pid, SIGKILL);
+    finish_program(master);
+    // Its workers end with it (whether or not their new parent collects them).
+    for (const ChildProcess& c : busy)
+        EXPECT_TRUE(wait_until([&] {
+            const std::string stat = read_text("/proc/" + std::to_string(c.pid) + "/stat");
+            return stat.empty() || stat.substr(stat.rfind(')') + 2, 1) == "Z";
+        })) << "worker " << c.pid << " still runs";
+    EXPECT_EQ(read("arc"), before);
+    Outcome r = run({"x", "arc", "out/"});
+    EXPECT_EQ(lines_of(r.out).back(), " OK! ") << r.out;
+    EXPECT_EQ(tree_of(at("out")), Lines{"keep"});
+
+    // What the dead run left is recognised as such and removed, with one line.
+    ASSERT_TRUE(exists("master.tmp") && exists("arc1"));
+    write("more", text_of(7000, 4));
+    r = run({"a", "-t2", "arc", "more"});
+    EXPECT_EQ(r.code, 0) << r.out;
+    std::string removed = "Removed what an interrupted run with tasks left behind: " + home_ + "/master.tmp";
+    for (int i = 1; i <= 4; ++i)
+        if (r.out.find(home_ + "/arc" + std::to_string(i)) != std::string::npos)
+            removed += " " + home_ + "/arc" + std::to_string(i);
+    EXPECT_NE(r.out.find(removed + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(removed.find("/arc1"), std::string::npos);
+    EXPECT_EQ(run_files("arc"), Lines{});
+    EXPECT_EQ(listing("arc"), (Lines{"keep", "more"}));
+}
+
+TEST_F(TaskRuns, AnEntryNamedLikeTheControlFileIsNotExtractedIntoIt)
+{
+    write("src/master.tmp", "a file of the user's called master.tmp\n");
+    write("src/other.bin", random_of(70000, 1));
+    ASSERT_EQ(run({"a", "../arc.zdl", "master.tmp", "other.bin"}, "src").code, 0);
+    write("dest/.keep", "");
+    const Outcome r = run({"x", "-t2", "../arc.zdl"}, "dest");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("Error: cannot open Output file " + home_ + "/dest/master.tmp\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(lines_of(r.out).back(), " OK! ") << r.out;
+    EXPECT_EQ(read("dest/other.bin"), read("src/other.bin"));
+    EXPECT_FALSE(exists("dest/master.tmp"));
+    // In one process there is no control file, and the entry is extracted.
+    EXPECT_EQ(lines_of(run({"x", "../arc.zdl"}, "dest").out).back(), " OK! ");
+    EXPECT_EQ(read("dest/master.tmp"), read("src/master.tmp"));
+}
+
+TEST_F(TaskRuns, AConsoleThatGoesAwayDoesNotStopARun)
+{
+    Lines files;
+    for (int i = 0; i < 3; ++i) {
+        files.push_back("f" + std::to_string(i));
+        write(files.back(), text_of(9 * MiB, 10 + i));
+    }
+    // The reader of the output takes one byte and goes away.
+    const std::string command = "cd '" + home_ + "' && (" + program_shell_command() +
+                                " a -t4 arc f0 f1 f2; echo $? > code) | head -c 1 > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(read("code"), "0\n");
+    EXPECT_EQ(run_files("arc"), Lines{});
+    expect_extracts("arc", {}, files);
+}
+
+TEST_F(TaskRuns, AnotherWritersEntriesStayAndAreNotCounted)
+{
+    write("first.txt", text_of(3000, 1));
+    write("second.txt", text_of(4000, 2));
+    write("h1.txt", text_of(24 * MiB, 3));
+    write("h2.txt", text_of(24 * MiB, 4));
+    for (const char* archive : {"done.zdl", "stopped.zdl"}) {
+        ASSERT_EQ(run({"a", "-m1", archive, "first.txt"}).code, 0);
+        const int64_t before = size_of(archive);
+        BackgroundRun master = start_program(home_, {"a", "-m1", "-t3", archive, "h1.txt", "h2.txt"});
+        ASSERT_TRUE(wait_until([&] { return workers(master).size() == 3 && status_bytes(3) == "\x01\x01\x01"; }));
+        // One process appends to the same archive while the run packs.
+        const Outcome other = run({"a", "-m1", archive, "second.txt"});
+        EXPECT_EQ(other.code, 0) << other.out;
+        if (std::string(archive) == "done.zdl") {
+            const Outcome r = finish_program(master);
+            EXPECT_EQ(r.code, 0) << r.out;
+            const int64_t joined = bytes_of_entries(archive, {"h1.txt", "h2.txt"});
+            EXPECT_EQ(size_of(archive), before + joined + bytes_of_entries(archive, {"second.txt"}));
+            EXPECT_EQ(lines_of(r.out).back(), " Compressed " + std::to_string(48 * MiB) + " bytes to " +
+                                                  std::to_string(joined) + " bytes ");
+            expect_extracts(archive, {"-t2"}, {"first.txt", "second.txt", "h1.txt", "h2.txt"});
+        } else {
+            // A stopped run removes only what it wrote: nothing.
+            kill(master.pid, SIGTERM);
+            EXPECT_EQ(finish_program(master).code, 128 + SIGTERM);
+            EXPECT_EQ(listing(archive), (Lines{"first.txt", "second.txt"}));
+            expect_extracts(archive, {}, {"first.txt", "second.txt"});
+        }
+    }
+}
+
+TEST_F(TaskRuns, AFileThatChangesWhileItIsPackedIsStoredWholeOrNotAtAll)
+{
+    write("a.txt", text_of(3000, 1));
+    write("small.txt", text_of(5000, 2));
+    for (const bool deleted : {false, true}) {
+        const std::string archive = deleted ? "deleted.zdl" : "shrunk.zdl";
+        ASSERT_EQ(run({"a", "-m1", archive, "a.txt"}).code, 0);
+        write("big.txt", text_of(18853335, 3));
+        // Three pieces for two tasks: the third is opened only after one of
+        // the first two is done.
+        BackgroundRun master = start_program(home_, {"a", "-m1", "-t2", archive, "big.txt", "small.txt"});
+        ASSERT_TRUE(wait_until([&] { return a_worker_holds_open(master, "big.txt"); }));
+        if (deleted)
+            std::filesystem::remove(at("big.txt"));
+        else
+            std::filesystem::resize_file(at("big.txt"), 5000000);
+        const Outcome r = finish_program(master);
+        EXPECT_EQ(r.code, 0) << r.out;
+        EXPECT_NE(r.out.find(deleted ? "Error: cannot open Input file big.txt\n"
+                                     : "Error: Input file big.txt is shorter than when it was listed\n"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("Error: Input file big.txt could not be read whole: none of its pieces were stored\n"),
+                  std::string::npos)
+            << r.out;
+        // The archive stays sound, and holds none of big.txt.
+        EXPECT_EQ(listing(archive), (Lines{"a.txt", "small.txt"}));
+        expect_extracts(archive, {"-t2"}, {"a.txt", "small.txt"});
+        expect_extracts(archive, {}, {"a.txt", "small.txt"});
+        EXPECT_EQ(run_files(archive), Lines{});
+    }
+}
+
+TEST_F(TaskRuns, AnArchiveCutOffInItsLastEntryExtractsWithTasksAsInOneProcess)
+{
+    write("a.bin", random_of(300000, 1));
+    write("b.bin", text_of(300000, 2));
+    write("c.bin", random_of(300000, 3));
+    ASSERT_EQ(run({"a", "arc", "a.bin", "b.bin", "c.bin"}).code, 0);
+    const std::vector<StoredEntry> stored = entries("arc");
+    ASSERT_EQ(stored.size(), 3u);
+    std::filesystem::resize_file(at("arc"), stored[2].offset + 5000);
+    const Outcome one = run({"x", "arc", "one/"});
+    const Outcome tasks = run({"x", "-t3", "arc", "tasks/"});
+    EXPECT_EQ(one.code, 1);
+    EXPECT_EQ(tasks.code, 1);
+    ASSERT_NE(lines_of(one.out).back().find("is damaged"), std::string::npos) << one.out;
+    EXPECT_EQ(lines_of(tasks.out).back(), lines_of(one.out).back()) << tasks.out;
+    for (const char* dir : {"one/", "tasks/"}) {
+        EXPECT_EQ(read(std::string(dir) + "a.bin"), read("a.bin")) << dir;
+        EXPECT_EQ(read(std::string(dir) + "b.bin"), read("b.bin")) << dir;
+    }
+    EXPECT_EQ(run_files("arc"), Lines{});
 }
