@@ -7,6 +7,7 @@
 #include "engine/media_params.h"
 #include "engine/piece_types.h"
 #include "engine/records.h"
+#include "engine/settings.h"
 
 namespace {
 
@@ -146,7 +147,10 @@ PieceStart analyse_piece_start(FileHandle file, uint64_t offset, int64_t piece_l
 
 void segment_first_block(FileHandle file, uint64_t offset, uint8_t* block, uint32_t len)
 {
-    if (offset == 0) {
+    // A worker's entry may hold the first piece of a longer file: its header
+    // is judged by the file's length, and objects may reach past the entry.
+    const bool cut = task_mode == MODE_WORKER && file_length(file) > input_size;
+    if (offset == 0 && !cut) {
         entry_file_kind = block_analyser.analyse_header(block, len);
         segment_block(block, len);
         return;

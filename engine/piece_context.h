@@ -17,13 +17,13 @@ struct PieceStart {
 };
 
 // Sets block_analyser and the media parameters for an entry of piece_length
-// bytes from byte `offset` (above 0) of the file open as `file`, as the
-// analysis of the file from its start would have them at that byte.
+// bytes from byte `offset` of the file open as `file`, as the analysis of
+// the file from its start would have them at that byte.
 PieceStart analyse_piece_start(FileHandle file, uint64_t offset, int64_t piece_length);
 
 // Analyses an entry's first block, which holds the bytes from `offset` of
 // the file open as `file`, sets entry_file_kind and writes the block's
-// records. A block at offset 0 is sniffed on its own; a later one is
-// analysed by analyse_piece_start, and its lead bytes, when there are any,
-// go into a record of their own.
+// records. An entry that holds its whole file is sniffed from the block
+// alone; a piece of a longer file is analysed by analyse_piece_start, and
+// its lead bytes, when there are any, go into a record of their own.
 void segment_first_block(FileHandle file, uint64_t offset, uint8_t* block, uint32_t len);
