@@ -11,10 +11,10 @@
 #include "archive/entry_reader.h"
 #include "archive/path_utils.h"
 #include "archive/settings.h"
-#include "engine/block_analyser.h"
 #include "engine/chunk_stream.h"
 #include "engine/entry_state.h"
 #include "engine/error.h"
+#include "engine/piece_context.h"
 #include "engine/range_coder.h"
 #include "engine/records.h"
 #include "engine/settings.h"
@@ -185,8 +185,9 @@ void write_entry(char* path, char* name, char* dir)
             if (block_bytes == 0) break;
         }
         if (entry_file_kind == -1)
-            entry_file_kind = block_analyser.analyse_header(block_buffer, static_cast<uint32_t>(block_bytes));
-        segment_block(block_buffer, static_cast<uint32_t>(block_bytes));
+            segment_first_block(read_handle, piece_start, block_buffer, static_cast<uint32_t>(block_bytes));
+        else
+            segment_block(block_buffer, static_cast<uint32_t>(block_bytes));
         piece_done += block_bytes;
         if (verbose && task_mode == MODE_SINGLE)
             print_progress(path, piece_done, static_cast<int64_t>(entry_length), false);

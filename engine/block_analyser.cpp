@@ -10,13 +10,15 @@
 #include <emmintrin.h>
 #endif
 
-BlockAnalyser block_analyser = {0, 0, 0};
+BlockAnalyser block_analyser = {0, 0, 0, 0, 0};
 
 void block_analyser_construct(BlockAnalyser* analyser)
 {
     analyser->file_kind = 0;
     analyser->block_kind = 0;
     analyser->media_bytes_left = 0;
+    analyser->bytes_before = 0;
+    analyser->bytes_after = 0;
 }
 
 void block_analyser_destroy(BlockAnalyser*) {}
@@ -130,11 +132,18 @@ int32_t BlockAnalyser::analyse_header(const uint8_t* header, uint32_t len)
     file_kind = PIECE_GENERIC;
     block_kind = PIECE_GENERIC;
     media_bytes_left = 0;
+    bytes_before = 0;
+    bytes_after = 0;
     if (len < HEADER_MIN) return PIECE_GENERIC;
     return detect_file_kind(header, static_cast<int32_t>(len));
 }
 
 int32_t BlockAnalyser::detect_file_kind(const uint8_t* header, int32_t len)
+{
+    return detect_kind_of_file(header, len, input_size);
+}
+
+int32_t BlockAnalyser::detect_kind_of_file(const uint8_t* header, int32_t len, int64_t file_length)
 {
     const uint8_t* b = header;
     if (len < static_cast<int32_t>(HEADER_MIN)) return PIECE_GENERIC;
@@ -158,10 +167,10 @@ int32_t BlockAnalyser::detect_file_kind(const uint8_t* header, int32_t len)
             parse_pnm_size(header, len);
             const int64_t w = image_width, h = image_height;
             // Range first: 3 x w x h of unchecked values could exceed 64 bits.
-            if (!dimension_in_range(w) || !dimension_in_range(h) || 3 * w * h > input_size) break;
+            if (!dimension_in_range(w) || !dimension_in_range(h) || 3 * w * h > file_length) break;
         } else if (b[1] == '5') {
             const int64_t area = parse_pnm_size(header, len);
-            if (area > input_size || !dimension_in_range(image_width) ||
+            if (area > file_length || !dimension_in_range(image_width) ||
                 !dimension_in_range(image_height))
                 break;
         } else {
@@ -169,7 +178,7 @@ int32_t BlockAnalyser::detect_file_kind(const uint8_t* header, int32_t len)
         }
         sample_bytes = 1;
         channel_count = b[1] == '6' ? 3 : 1;
-        media_bytes_left = low32(input_size);
+        media_bytes_left = low32(file_length);
         file_kind = block_kind = PIECE_IMAGE;
         return PIECE_IMAGE;
     }
@@ -177,9 +186,9 @@ int32_t BlockAnalyser::detect_file_kind(const uint8_t* header, int32_t len)
         if (!is_riff_wave(b)) break;
         read_wave_format(b);
         if (!wave_format_usable()) break;
-        // A declared size up to one eighth above the entry's length passes;
+        // A declared size up to one eighth above the file's length passes;
         // x + x / 8 is 9 x / 8 without the overflow of 9 x.
-        if (static_cast<int64_t>(u32_at(b, 4)) + 44 > input_size + input_size / 8) break;
+        if (static_cast<int64_t>(u32_at(b, 4)) + 44 > file_length + file_length / 8) break;
         media_bytes_left = static_cast<int32_t>(u32_at(b, 4));
         file_kind = block_kind = PIECE_AUDIO;
         return PIECE_AUDIO;
@@ -188,7 +197,7 @@ int32_t BlockAnalyser::detect_file_kind(const uint8_t* header, int32_t len)
         // Little-endian TIFF: its pieces stay generic for the whole entry.
         if (b[1] != 'I' || b[2] != '*' || b[3] != 0) break;
         block_kind = PIECE_GENERIC;
-        media_bytes_left = low32(input_size);
+        media_bytes_left = low32(file_length);
         return PIECE_GENERIC;
     }
     case 0: {
@@ -200,7 +209,7 @@ int32_t BlockAnalyser::detect_file_kind(const uint8_t* header, int32_t len)
         image_width = static_cast<int32_t>(width);
         sample_bytes = 1;
         channel_count = static_cast<uint8_t>(b[16] / 8);
-        media_bytes_left = low32(input_size);
+        media_bytes_left = low32(file_length);
         file_kind = block_kind = PIECE_IMAGE;
         return PIECE_IMAGE;
     }
@@ -213,10 +222,12 @@ int32_t BlockAnalyser::detect_file_kind(const uint8_t* header, int32_t len)
 namespace {
 
 // Tests the header candidate at b (one of 'B', 'P', 'R' as first byte) inside
-// a piece of len bytes with `avail` bytes from b to the piece's end. On success
-// sets the media parameters and the object's size (declared size, the whole
-// piece's length not yet subtracted) and returns its kind; else returns 0.
-int32_t test_embedded_header(const uint8_t* b, int32_t avail, int64_t bytes_left, int64_t* size)
+// a piece of len bytes with `avail` bytes from b to the piece's end, in a file
+// of file_length bytes. On success sets the media parameters and the object's
+// size (declared size, the whole piece's length not yet subtracted) and
+// returns its kind; else returns 0.
+int32_t test_embedded_header(const uint8_t* b, int32_t avail, int64_t bytes_left, int64_t file_length,
+                             int64_t* size)
 {
     switch (b[0]) {
     case 'B': {
@@ -255,7 +266,7 @@ int32_t test_embedded_header(const uint8_t* b, int32_t avail, int64_t bytes_left
         read_wave_format(b);
         if (!wave_format_usable()) return 0;
         const int64_t declared = u32_at(b, 4);
-        if (declared + 44 > input_size) return 0;
+        if (declared + 44 > file_length) return 0;
         *size = declared;
         return PIECE_AUDIO;
     }
@@ -284,6 +295,30 @@ inline uint32_t signature_mask(const uint8_t* at)
 }
 #endif
 
+// The header scan of a piece: positions 0 .. len - 65. Sixteen positions are
+// loaded at once; their bytes lie at most at len - 50. Returns the kind of the
+// first object found, with its position and size, or 0.
+inline int32_t find_embedded_header(const uint8_t* piece, uint32_t len, int64_t bytes_left, int64_t file_length,
+                                    uint32_t* at, int64_t* size)
+{
+    const uint32_t last = len - SCAN_TAIL - 1;
+    for (uint32_t base = 0; base <= last; base += 16) {
+        uint32_t mask = signature_mask(piece + base);
+        while (mask != 0) {
+            const uint32_t p = base + static_cast<uint32_t>(__builtin_ctz(mask));
+            mask &= mask - 1;
+            if (p > last) break;
+            const int32_t kind =
+                test_embedded_header(piece + p, static_cast<int32_t>(len - p), bytes_left, file_length, size);
+            if (kind != 0) {
+                *at = p;
+                return kind;
+            }
+        }
+    }
+    return 0;
+}
+
 }  // namespace
 
 int32_t BlockAnalyser::classify_piece(uint8_t* piece, uint32_t len)
@@ -301,25 +336,15 @@ int32_t BlockAnalyser::classify_piece(uint8_t* piece, uint32_t len)
     }
 
     if (media_bytes_left == 0) {
-        // Header scan: positions 0 .. len - 65. Sixteen positions are loaded
-        // at once; their bytes lie at most at len - 50.
-        const int64_t bytes_left = input_size - piece_done;
-        const uint32_t last = len - SCAN_TAIL - 1;
-        for (uint32_t base = 0; base <= last; base += 16) {
-            uint32_t mask = signature_mask(piece + base);
-            while (mask != 0) {
-                const uint32_t p = base + static_cast<uint32_t>(__builtin_ctz(mask));
-                mask &= mask - 1;
-                if (p > last) break;
-                int64_t size = 0;
-                const int32_t kind = test_embedded_header(
-                    piece + p, static_cast<int32_t>(len - p), bytes_left, &size);
-                if (kind != 0) {
-                    block_kind = kind;
-                    media_bytes_left = low32(size - static_cast<int64_t>(len));
-                    return kind;
-                }
-            }
+        const int64_t bytes_left = input_size - piece_done + bytes_after;
+        uint32_t at = 0;
+        int64_t size = 0;
+        const int32_t kind =
+            find_embedded_header(piece, len, bytes_left, bytes_before + input_size + bytes_after, &at, &size);
+        if (kind != 0) {
+            block_kind = kind;
+            media_bytes_left = low32(size - static_cast<int64_t>(len));
+            return kind;
         }
     }
 
@@ -344,6 +369,37 @@ int32_t BlockAnalyser::classify_piece(uint8_t* piece, uint32_t len)
     const int32_t k = detect_sample_stride(piece, len);
     if (k != -1 && stride_filter_pays(piece, len, STRIDE_TABLE[k]) == 1) return PIECE_STRIDE + k;
     return PIECE_GENERIC;
+}
+
+int32_t BlockAnalyser::pass_piece(const uint8_t* piece, uint32_t len, int64_t bytes_left, int64_t file_length)
+{
+    if (len < MIN_FILTER_BLOCK) return -1;
+    if (file_kind == PIECE_AUDIO || file_kind == PIECE_IMAGE) {
+        media_bytes_left = 0;
+        return -1;
+    }
+    if (media_bytes_left > 0) {
+        media_bytes_left = static_cast<int32_t>(static_cast<uint32_t>(media_bytes_left) - len);
+        return -1;
+    }
+    if (media_bytes_left == 0) {
+        uint32_t at = 0;
+        int64_t size = 0;
+        const int32_t kind = find_embedded_header(piece, len, bytes_left, file_length, &at, &size);
+        if (kind != 0) {
+            block_kind = kind;
+            media_bytes_left = low32(size - static_cast<int64_t>(len));
+            return static_cast<int32_t>(at);
+        }
+    }
+    media_bytes_left = 0;
+    block_kind = PIECE_GENERIC;
+    return -1;
+}
+
+bool BlockAnalyser::scans_next_piece() const
+{
+    return file_kind != PIECE_AUDIO && file_kind != PIECE_IMAGE && media_bytes_left == 0;
 }
 
 int32_t BlockAnalyser::detect_sample_stride(const uint8_t* data, uint32_t len)

@@ -10,7 +10,9 @@
 #include "engine/block_analyser.h"
 #include "engine/entry_state.h"
 #include "engine/media_params.h"
+#include "engine/piece_context.h"
 #include "engine/work_memory.h"
+#include "platform/file_io.h"
 #include "tests/test_support.h"
 
 using namespace test_support;
@@ -298,4 +300,58 @@ TEST(BlockAnalyser, RealFilesGetTheirKinds)
         EXPECT_TRUE(s.width == 0 || image_width == s.width) << s.name;
         EXPECT_TRUE(s.file_kind == PIECE_GENERIC || media() == s.params) << s.name;
     }
+}
+
+TEST(BlockAnalyser, PiecesFromTheMiddleOfAFileTakeItsContext)
+{
+    if (block_size == 0) allocate_work_memory(1 << 20);
+    TempDir dir;
+    // analyse_piece_start for an entry of `length` bytes at `offset` of `file`.
+    const auto start = [&](const Bytes& file, uint64_t offset, int64_t length) {
+        const std::string path = dir.path() + "/f";
+        write_file_bytes(path, file);
+        FileHandle h = open_file(path.c_str(), FILE_READ, OPEN_EXISTING_FILE);
+        const PieceStart piece = analyse_piece_start(h, offset, length);
+        close_file(h);
+        input_size = length, piece_done = 0;
+        return std::make_pair(piece.kind, piece.lead_bytes);
+    };
+    using Start = std::pair<int32_t, uint32_t>;
+
+    // Whole-file headers, judged by the file's length: a piece starts on a
+    // whole frame or pixel counted from where the samples or pixels begin.
+    const Bytes wave = walk(wave_header(2, 16, 400000), 200000, 2, 0, 200, 1);
+    EXPECT_EQ(start(wave, 1001, 1000), Start(PIECE_AUDIO, 3));
+    EXPECT_EQ(media(), std::make_pair(2, 2));
+    Bytes listed = wave_header(2, 16, 400000);  // a LIST chunk of 10 bytes before the samples
+    listed.insert(listed.begin() + 36, {'L', 'I', 'S', 'T', 10, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+    EXPECT_EQ(start(walk(listed, 200000, 2, 0, 200, 1), 1001, 1000), Start(PIECE_AUDIO, 1));
+    const Bytes ppm = pixels(text("P6\n# made by hand\n200 150\n255\n"), 200, 150, 3, 0, 2);  // pixels from 30
+    EXPECT_EQ(start(ppm, 30 + 3000 + 1, 2000), Start(PIECE_IMAGE, 2));
+    EXPECT_EQ(image_width, 200);
+    EXPECT_EQ(start(ppm, 30 + 3000, 2000), Start(PIECE_IMAGE, 0));
+    EXPECT_EQ(start(dna_letters(300000, 3), 100000, 2000), Start(PIECE_GENERIC, 0));
+
+    // A WAVE of 6 pieces' size inside other data, its header 100 bytes into
+    // a piece: followed from there to the piece where its size runs out.
+    const uint32_t P = 65536;
+    Bytes mixed = text_bytes(2 * P, 4);
+    const Bytes inner = walk(wave_header(2, 16, 6 * P - 44 - 100), (6 * P - 144) / 4, 2, 0, 200, 5);
+    mixed.resize(2 * P + 100, ' ');
+    mixed.insert(mixed.end(), inner.begin(), inner.end());
+    const Bytes after = text_bytes(4 * P, 6);
+    mixed.insert(mixed.end(), after.begin(), after.end());
+    const uint64_t samples = 2 * P + 100 + 44;
+    EXPECT_EQ(start(mixed, samples + 4 * 1000 + 2, P), Start(PIECE_AUDIO, 2));
+    EXPECT_EQ(media(), std::make_pair(2, 2));
+    EXPECT_EQ(start(mixed, 8 * P - 1000, P), Start(PIECE_AUDIO, 0));
+    EXPECT_EQ(start(mixed, 8 * P, P), Start(PIECE_GENERIC, 0));
+    // A piece that starts before the header follows the object past its own
+    // end, which an entry of the same bytes alone would not.
+    Bytes piece(mixed.begin() + 2 * P, mixed.begin() + 3 * P);
+    EXPECT_EQ(start(mixed, 2 * P, P), Start(PIECE_GENERIC, 0));
+    EXPECT_EQ(block_analyser.classify_piece(piece.data(), P), PIECE_AUDIO);
+    start_entry(P);
+    block_analyser.analyse_header(piece.data(), 0);
+    EXPECT_NE(block_analyser.classify_piece(piece.data(), P), PIECE_AUDIO);
 }
