@@ -27,6 +27,7 @@
 #include "platform/system_info.h"
 #include "tasks/compress_tasks.h"
 #include "tasks/extract_dispatch.h"
+#include "tasks/job_order.h"
 #include "tasks/task_master.h"
 #include "tasks/worker_loop.h"
 
@@ -47,6 +48,8 @@ void collect_and_add(const char* const* inputs, int count, TaskTable* tasks)
             return;
         }
         std::sort(list.entries.begin(), list.entries.end());
+        // A solid run of a task keeps files of one kind together.
+        if (tasks != nullptr && !solid_flag) order_files_for_tasks(list.entries);
         FileAdder adder;
         adder.tasks = tasks;
         for (const FileEntry& entry : list.entries) adder.add_file(entry);
