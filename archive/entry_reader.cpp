@@ -16,23 +16,45 @@ bool read_at(FileHandle h, int64_t* pos, void* out, uint32_t n)
     return true;
 }
 
-bool read_le(FileHandle h, int64_t* pos, int bytes, uint64_t* value)
-{
-    uint8_t b[8];
-    if (!read_at(h, pos, b, static_cast<uint32_t>(bytes))) return false;
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[i];
-    *value = v;
-    return true;
-}
+// The bytes of one entry header, read with one call: an archive of
+// thousands of small entries is walked header by header before anything is
+// extracted, and a read per field made that walk cost more than the work.
+struct HeaderBytes {
+    uint8_t bytes[ENTRY_HEADER_FIXED + 2 * (PATH_LIMIT + 1)];
+    uint32_t size = 0;  // bytes read: fewer where the archive ends
+    uint32_t pos = 0;   // the next field's place
+
+    HeaderBytes(FileHandle h, int64_t offset)
+    {
+        const int64_t got = read_file_at(h, bytes, sizeof bytes, static_cast<uint64_t>(offset));
+        size = got > 0 ? static_cast<uint32_t>(got) : 0;
+    }
+    // Copies the next n bytes to out; false when the header is cut short.
+    bool take(void* out, uint32_t n)
+    {
+        if (n > size - pos) return false;
+        std::memcpy(out, bytes + pos, n);
+        pos += n;
+        return true;
+    }
+    bool take_le(int n, uint64_t* value)
+    {
+        uint8_t b[8];
+        if (!take(b, static_cast<uint32_t>(n))) return false;
+        uint64_t v = 0;
+        for (int i = n - 1; i >= 0; --i) v = (v << 8) | b[i];
+        *value = v;
+        return true;
+    }
+};
 
 // A zero-terminated text field: u16 size (terminator included), then the bytes.
-const char* read_text_field(FileHandle h, int64_t* pos, char* out, uint32_t* size)
+const char* read_text_field(HeaderBytes& in, char* out, uint32_t* size)
 {
     uint64_t n = 0;
-    if (!read_le(h, pos, 2, &n)) return "an entry header is cut short";
+    if (!in.take_le(2, &n)) return "an entry header is cut short";
     if (n == 0 || n > PATH_LIMIT + 1) return "a name in an entry header is out of range";
-    if (!read_at(h, pos, out, static_cast<uint32_t>(n))) return "an entry header is cut short";
+    if (!in.take(out, static_cast<uint32_t>(n))) return "an entry header is cut short";
     if (out[n - 1] != 0 || std::strlen(out) != n - 1) return "a name in an entry header is not terminated";
     *size = static_cast<uint32_t>(n);
     return nullptr;
@@ -50,23 +72,23 @@ FileHandle open_archive_file(const char* path)
 
 const char* read_entry_header(FileHandle h, int64_t offset, EntryHeader* header)
 {
-    int64_t pos = offset;
+    HeaderBytes in(h, offset);
     uint64_t v = 0;
-    if (!read_le(h, &pos, 8, &header->length)) return "an entry header is cut short";
-    if (!read_le(h, &pos, 1, &v)) return "an entry header is cut short";
+    if (!in.take_le(8, &header->length)) return "an entry header is cut short";
+    if (!in.take_le(1, &v)) return "an entry header is cut short";
     header->solid = static_cast<uint8_t>(v);
-    if (!read_le(h, &pos, 1, &v)) return "an entry header is cut short";
+    if (!in.take_le(1, &v)) return "an entry header is cut short";
     header->reset = static_cast<uint8_t>(v);
     if (header->solid > 1 || header->reset > 1) return "an entry's flags are out of range";
     uint32_t name_size = 0, dir_size = 0;
-    if (const char* problem = read_text_field(h, &pos, header->name, &name_size)) return problem;
-    if (const char* problem = read_text_field(h, &pos, header->dir, &dir_size)) return problem;
+    if (const char* problem = read_text_field(in, header->name, &name_size)) return problem;
+    if (const char* problem = read_text_field(in, header->dir, &dir_size)) return problem;
     // The writer stores paths of at most PATH_LIMIT characters in all.
     if (name_size + dir_size - 2 > PATH_LIMIT) return "a stored path is too long";
-    if (!read_le(h, &pos, 8, &v)) return "an entry header is cut short";
+    if (!in.take_le(8, &v)) return "an entry header is cut short";
     header->piece_length = static_cast<int64_t>(v);
-    if (!read_le(h, &pos, 8, &header->piece_offset)) return "an entry header is cut short";
-    if (!read_le(h, &pos, 4, &v)) return "an entry header is cut short";
+    if (!in.take_le(8, &header->piece_offset)) return "an entry header is cut short";
+    if (!in.take_le(4, &v)) return "an entry header is cut short";
     header->block_size = static_cast<uint32_t>(v);
     const uint32_t b = header->block_size;
     if (b < (1u << 20) || b > (256u << 20) || (b & (b - 1)) != 0) return "an entry's block size is out of range";
