@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/types.h>
@@ -127,3 +128,5 @@ void pause_microseconds(int microseconds) { sleep_nanoseconds(1000L * microsecon
 void pause_between_polls() { sleep_nanoseconds(1000); }
 
 void pause_longer_between_polls() { sleep_nanoseconds(500000); }
+
+void yield_processor() { sched_yield(); }

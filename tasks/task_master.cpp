@@ -178,10 +178,14 @@ TaskTable::~TaskTable()
 
 void WaitPacer::pause()
 {
-    // About a tenth of a second of short pauses, then half-millisecond ones.
+    // A hundred passes that only yield the processor, as a task usually
+    // falls idle soon when jobs are short; then about a tenth of a second of
+    // short pauses, then half-millisecond ones.
     if (quiet_passes < 1500) {
-        ++quiet_passes;
-        pause_between_polls();
+        if (++quiet_passes <= 100)
+            yield_processor();
+        else
+            pause_between_polls();
     } else {
         pause_longer_between_polls();
     }

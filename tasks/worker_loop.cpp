@@ -55,6 +55,10 @@ bool give_up_idle_task(ControlFile& control)
 // stays a count of polls; the resting pause is chosen so that the whole
 // limit lasts about a minute.
 constexpr int32_t WORKER_QUICK_POLLS = 1500;
+// The first of the quick polls only yield the processor: with short jobs
+// (thousands of small files) the next one is posted within microseconds,
+// and a pause between two jobs cost more than the job itself.
+constexpr int32_t WORKER_YIELDING_POLLS = 100;
 constexpr int64_t WORKER_IDLE_MICROSECONDS = 60 * 1000 * 1000;
 constexpr int WORKER_REST_MICROSECONDS = static_cast<int>(WORKER_IDLE_MICROSECONDS / WORKER_IDLE_LIMIT);
 
@@ -79,7 +83,9 @@ void poll_for_jobs(ControlFile& control, RunJob run_job)
             idle_count = 0;
             continue;
         }
-        if (idle_count < WORKER_QUICK_POLLS)
+        if (idle_count < WORKER_YIELDING_POLLS)
+            yield_processor();
+        else if (idle_count < WORKER_QUICK_POLLS)
             pause_between_polls();
         else
             pause_microseconds(WORKER_REST_MICROSECONDS);
