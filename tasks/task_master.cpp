@@ -260,15 +260,23 @@ bool claim_task(TaskTable& table, int task)
     return true;
 }
 
+// A job's slot holds its fixed fields and the longest path its caller posts.
+static_assert(COMPRESS_JOB_STRIDE >= static_cast<int32_t>(COMPRESS_PATH_ROOM) + 20, "compress job slot");
+static_assert(EXTRACT_JOB_STRIDE >= static_cast<int32_t>(EXTRACT_DIR_ROOM) + 13, "extract job slot");
+
 void post_compress_job(TaskTable& table, int task, const char* path, uint64_t start, uint64_t end)
 {
     ControlFile& control = table.control;
     const int32_t slot = job_slot_offset(control, task);
     const uint32_t n = static_cast<uint32_t>(std::strlen(path) + 1);
-    write_control_bytes(control, &n, slot, 4);
-    write_control_bytes(control, path, slot + 4, static_cast<int32_t>(n));
-    write_control_bytes(control, &start, slot + 4 + static_cast<int32_t>(n), 8);
-    write_control_bytes(control, &end, slot + 12 + static_cast<int32_t>(n), 8);
+    // The slot goes out in one write: with thousands of small files the
+    // master's writes per job bound how fast the tasks get their jobs.
+    uint8_t job[COMPRESS_JOB_STRIDE];
+    std::memcpy(job, &n, 4);
+    std::memcpy(job + 4, path, n);
+    std::memcpy(job + 4 + n, &start, 8);
+    std::memcpy(job + 12 + n, &end, 8);
+    write_control_bytes(control, job, slot, static_cast<int32_t>(20 + n));
     // The slot is complete before the status says so.
     write_task_status(control, task, TASK_BUSY);
     unlock_task_status(control, task);
@@ -279,10 +287,12 @@ void post_extract_job(TaskTable& table, int task, int64_t entry_offset, const ch
     ControlFile& control = table.control;
     const int32_t slot = job_slot_offset(control, task);
     const uint32_t n = static_cast<uint32_t>(std::strlen(dir) + 1);
-    write_control_bytes(control, &entry_offset, slot, 8);
-    write_control_bytes(control, &n, slot + 8, 4);
-    write_control_bytes(control, dir, slot + 12, static_cast<int32_t>(n));
-    write_control_byte(control, &write_flag, slot + 12 + static_cast<int32_t>(n));
+    uint8_t job[EXTRACT_JOB_STRIDE];
+    std::memcpy(job, &entry_offset, 8);
+    std::memcpy(job + 8, &n, 4);
+    std::memcpy(job + 12, dir, n);
+    job[12 + n] = write_flag;
+    write_control_bytes(control, job, slot, static_cast<int32_t>(13 + n));
     write_task_status(control, task, TASK_BUSY);
     unlock_task_status(control, task);
 }
