@@ -7,7 +7,8 @@ Runs COMMAND (a master with -t<n>) and samples every process it starts
 every SECONDS (default 0.01): each process's CPU time from
 /proc/PID/schedstat. Prints the run's time, the master's CPU time, each
 worker's CPU time and the share of the run it was busy, the sum against
-workers x run time, and a timeline of how many cores the workers kept busy
+workers x run time, the run's length on free cores (the first worker's start
+and the busiest worker's CPU time), and a timeline of how many cores the workers kept busy
 (one character per 1/60 of the run: 0-8, '+' above 8). The CPU time of a
 process is not disturbed by other load on the machine; the timeline is.
 """
@@ -65,6 +66,13 @@ def main():
     if workers:
         print("workers' CPU %.2f s = %.1f%% of %d x %.2f s" % (total, 100 * total / (len(workers) * wall),
                                                              len(workers), wall))
+        # On free cores the run would take about its busiest worker's CPU
+        # time after the first worker started: a figure other load on the
+        # machine disturbs little.
+        first = min(samples[p][0][0] for p in workers)
+        busiest = max(samples[p][-1][1] for p in workers) / 1e9
+        print("first worker at %.2f s, busiest worker's CPU %.2f s: about %.2f s on free cores" %
+              (first, busiest, first + busiest))
     slots = 60
     line = []
     for k in range(slots):
