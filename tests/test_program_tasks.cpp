@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <sched.h>
 #include <set>
@@ -509,20 +510,29 @@ TEST_F(TaskRuns, TaskCountFromTheAffinityAndPathsThatDoNotFitAJob)
 TEST_F(TaskRuns, AKilledMasterLeavesTheArchiveAsItWasAndTheNextRunClearsItsLeftovers)
 {
     write("keep", text_of(5000, 1));
-    // Task 1 packs the random first piece long before the others are done.
-    write("mix20", random_of(8 * MiB, 2) + text_of(16 * MiB, 3));
+    write("mix16", random_of(8 * MiB, 2) + text_of(8 * MiB, 3));
     ASSERT_EQ(run({"a", "arc", "keep"}).code, 0);
     const std::string before = read("arc");
-    BackgroundRun master = start_program(home_, {"a", "-t4", "-m3", "arc", "mix20"});
-    // Task 1 has stored its first piece: its part file holds a whole entry.
+    BackgroundRun master = start_program(home_, {"a", "-t2", "-m3", "arc", "mix16"});
     std::vector<ChildProcess> busy;
     ASSERT_TRUE(wait_until([&] {
         busy = workers(master);
-        const std::string part = read("arc1");
-        return part.size() >= 8 && part.substr(0, 8) != std::string(8, '\0');
+        return busy.size() == 2 && status_bytes(2) == "\x01\x01";
     }));
+    // Task 2 is held, so the run cannot reach its end, while task 1 stores
+    // its piece: its part file then starts with a whole entry.
+    const auto task2 = std::find_if(busy.begin(), busy.end(), [](const ChildProcess& c) { return is_task(c, 2); });
+    ASSERT_NE(task2, busy.end());
+    kill(task2->pid, SIGSTOP);
+    const bool stored = wait_until([&] {
+        std::ifstream part(at("arc1"), std::ios::binary);
+        char length[8] = {};
+        return part.read(length, 8) && std::string(length, 8) != std::string(8, '\0');
+    });
     kill(master.pid, SIGKILL);
     finish_program(master);
+    kill(task2->pid, SIGCONT);
+    ASSERT_TRUE(stored);
     // Its workers end with it (whether or not their new parent collects them).
     for (const ChildProcess& c : busy)
         EXPECT_TRUE(wait_until([&] {
