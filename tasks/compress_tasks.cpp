@@ -98,14 +98,15 @@ std::set<std::string> incomplete_files(const TaskTable& table, const std::vector
     return incomplete;
 }
 
-// Copies one entry of a part file to the archive's write position.
-void copy_entry(FileHandle from, const PartEntry& e, FileHandle to, uint8_t* buffer, bool hold_length)
+// Copies bytes [offset, offset + length) of a part file to the archive's
+// write position; with hold_length the first 8 bytes, the length of the
+// entry they start, go out as 0.
+void copy_range(FileHandle from, int64_t offset, int64_t length, FileHandle to, uint8_t* buffer, bool hold_length)
 {
-    for (int64_t done = 0; done < e.length;) {
-        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(APPEND_CHUNK_SIZE, e.length - done));
-        if (read_file_at(from, buffer, n, static_cast<uint64_t>(e.offset + done)) != n)
+    for (int64_t done = 0; done < length;) {
+        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(APPEND_CHUNK_SIZE, length - done));
+        if (read_file_at(from, buffer, n, static_cast<uint64_t>(offset + done)) != static_cast<int64_t>(n))
             fail_with_line(std::string("Error: cannot read a part file to append\n"));
-        // The first entry of the join says length 0 until the join is done.
         if (done == 0 && hold_length) std::memset(buffer, 0, 8);
         if (!write_file(to, buffer, n)) fail_archive_write();
         done += n;
@@ -151,11 +152,19 @@ int64_t join_part_files(TaskTable& table, const std::vector<std::vector<PartEntr
         part.handle = open_file(table.tasks[i].part_path, FILE_READ, OPEN_EXISTING_FILE);
         if (part.handle == NO_FILE)
             fail_with_line(std::string("Error: cannot open file to append ") + table.tasks[i].part_path + "\n");
-        for (const PartEntry& e : parts[static_cast<size_t>(i)]) {
-            if (left_out.count(e.key) != 0) continue;
-            if (joined == 0) first_length = static_cast<uint64_t>(e.length);
-            copy_entry(part.handle, e, archive, buffer.bytes, joined == 0);
-            joined += e.length;
+        // Entries that lie back to back and are all kept go out in one copy.
+        const std::vector<PartEntry>& entries = parts[static_cast<size_t>(i)];
+        for (size_t k = 0; k < entries.size();) {
+            if (left_out.count(entries[k].key) != 0) {
+                ++k;
+                continue;
+            }
+            if (joined == 0) first_length = static_cast<uint64_t>(entries[k].length);
+            const int64_t start = entries[k].offset;
+            int64_t length = 0;
+            for (; k < entries.size() && left_out.count(entries[k].key) == 0; ++k) length += entries[k].length;
+            copy_range(part.handle, start, length, archive, buffer.bytes, joined == 0);
+            joined += length;
         }
     }
     uint8_t length[8];

@@ -235,9 +235,15 @@ bool task_is_free(TaskTable& table, int task)
 int find_idle_task(TaskTable& table)
 {
     WaitPacer pacer;
-    for (;;) {
+    ControlFile& control = table.control;
+    for (int pass = 1;; ++pass) {
+        // Every status byte in one read a pass. Whether the worker of a busy
+        // task still runs takes a call per task, so it is asked only every
+        // so many passes: a worker that died is found a moment later.
+        read_control_bytes(control, &control.task_status[1], 1, table.count);
+        const bool look_closer = pass % 32 == 0;
         for (int i = 1; i <= table.count; ++i)
-            if (task_is_free(table, i)) return i;
+            if ((look_closer || control.task_status[i] != TASK_BUSY) && task_is_free(table, i)) return i;
         pacer.pause();
     }
 }
