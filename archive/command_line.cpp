@@ -62,12 +62,10 @@ void apply_worker_switch(const char* value)
     const char c2 = value[1];
     task_index = is_digit(c2) ? 10 * (c1 - '0') + (c2 - '0') : c1 - '0';
     task_mode = MODE_WORKER;
-    char native[PLATFORM_PATH_LIMIT + 1];
-    FILE* control = nullptr;
-    if (to_native_path(control_path, native, sizeof native)) control = std::fopen(native, "rb+");
-    if (control == nullptr) fail_with_line("");
+    FileHandle control = open_file(control_path, FILE_READ_WRITE, OPEN_EXISTING_FILE);
+    if (control == NO_FILE) fail_with_line("");
     // The worker loop opens it again for itself.
-    std::fclose(control);
+    close_file(control);
 }
 
 // One switch: its letter (case-insensitive) and the characters after it.

@@ -21,6 +21,7 @@
 #include "engine/work_memory.h"
 #include "platform/file_io.h"
 #include "platform/file_ops.h"
+#include "platform/process.h"
 
 uint8_t entry_reset_flag = 0;
 uint8_t solid_open = 0;
@@ -56,8 +57,7 @@ void cut_entry_on_signal(int sig)
                           (length[0] | length[1] | length[2] | length[3] | length[4] | length[5] | length[6] |
                            length[7]) != 0;
     if (entry_in_progress && !complete) truncate_file(write_handle, static_cast<uint64_t>(entry_offset));
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    end_by_signal(sig);
 }
 
 void catch_interruptions()
@@ -65,15 +65,8 @@ void catch_interruptions()
     static bool installed = false;
     if (installed) return;
     installed = true;
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
-        struct sigaction old_action;
-        // A signal that the caller ignores (a background job's SIGINT) stays ignored.
-        if (sigaction(sig, nullptr, &old_action) != 0 || old_action.sa_handler == SIG_IGN) continue;
-        struct sigaction action = {};
-        action.sa_handler = cut_entry_on_signal;
-        sigemptyset(&action.sa_mask);
-        sigaction(sig, &action, nullptr);
-    }
+    // A signal that the caller ignores (a background job's SIGINT) stays ignored.
+    catch_stop_signals(cut_entry_on_signal);
 }
 
 }  // namespace

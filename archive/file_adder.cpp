@@ -2,13 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "archive/entry_writer.h"
 #include "archive/path_utils.h"
 #include "archive/settings.h"
 #include "engine/entry_state.h"
 #include "engine/settings.h"
+#include "platform/file_ops.h"
 #include "tasks/compress_tasks.h"
 
 namespace {
@@ -17,18 +17,11 @@ namespace {
 // would read what is being appended) or the control file of a task run.
 bool is_own_file(const char* path)
 {
-    char native[PLATFORM_PATH_LIMIT + 1];
-    struct stat file, other;
-    if (!to_native_path(path, native, sizeof native) || ::stat(native, &file) != 0) return false;
     // The control file exists only in a run with tasks; otherwise a file of
     // that name is the user's own.
     const char* control = task_mode == MODE_SINGLE ? archive_path : control_path;
-    for (const char* own : {static_cast<const char*>(archive_path), control}) {
-        char own_native[PLATFORM_PATH_LIMIT + 1];
-        if (to_native_path(own, own_native, sizeof own_native) && ::stat(own_native, &other) == 0 &&
-            other.st_dev == file.st_dev && other.st_ino == file.st_ino)
-            return true;
-    }
+    for (const char* own : {static_cast<const char*>(archive_path), control})
+        if (same_file(path, own)) return true;
     return false;
 }
 

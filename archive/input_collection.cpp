@@ -1,5 +1,6 @@
 #include "archive/input_collection.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -87,8 +88,15 @@ void start_dir_walker(DirWalker& walker, const std::string& dir)
 void walk_directory(FileList& list, DirWalker& walker, const std::string& pattern)
 {
     if (walker.handle == nullptr) return;
-    while (read_directory(walker.handle, walker.entry)) {
-        const char* name = walker.entry.name;
+    // The names in byte order, whatever order the system reads them in, so
+    // that the same tree gives the same list, and the same archive, on every
+    // system (the sort by extension that follows keeps this order for equal
+    // keys).
+    std::vector<std::string> names;
+    while (read_directory(walker.handle, walker.entry)) names.emplace_back(walker.entry.name);
+    std::sort(names.begin(), names.end());
+    for (const std::string& entry_name : names) {
+        const char* name = entry_name.c_str();
         if (wildcard_compare(pattern.c_str(), name) != 0) continue;
         // "." and ".." are never files and never entered.
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;

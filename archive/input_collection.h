@@ -59,7 +59,8 @@ InputSpec split_input_spec(const std::string& arg);
 // also reported with a line.
 void start_dir_walker(DirWalker& walker, const std::string& dir);
 
-// Reads the walker's directory to its end: matching regular files join the
+// Reads the walker's directory to its end, its names in byte order
+// (whatever order the system gives them in): matching regular files join the
 // list; with list.recursive, matching subdirectories other than "." and ".."
 // (and other than symbolic links to directories, which could lead the walk
 // round in a loop) are read whole with the pattern "*". An entry whose path

@@ -47,7 +47,7 @@ void collect_and_add(const char* const* inputs, int count, TaskTable* tasks)
             std::printf("WARNING: No files");
             return;
         }
-        std::sort(list.entries.begin(), list.entries.end());
+        std::stable_sort(list.entries.begin(), list.entries.end());
         // A solid run of a task keeps files of one kind together.
         if (tasks != nullptr && !solid_flag) order_files_for_tasks(list.entries);
         FileAdder adder;
@@ -196,7 +196,7 @@ int main(int argc, char** argv)
     // Past a file-size limit a write fails like any other, and the failure
     // paths run (`a` cuts its entry back, `x` reports the file and goes on),
     // instead of the signal ending the process in the middle of a write.
-    std::signal(SIGXFSZ, SIG_IGN);
+    prepare_process(argc, argv);
     try {
         const int code = run_command(argc, argv);
         std::fflush(stdout);

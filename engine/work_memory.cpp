@@ -2,10 +2,10 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <sys/mman.h>
 
 #include "engine/bit_model.h"
 #include "engine/error.h"
+#include "platform/memory.h"
 
 uint8_t* block_buffer = nullptr;
 uint8_t* work_buffer = nullptr;
@@ -29,13 +29,8 @@ void reallocate(T*& buffer, size_t elements)
     std::free(buffer);
     buffer = static_cast<T*>(std::calloc(elements, sizeof(T)));
     if (buffer == nullptr) fail_no_memory();
-#ifdef MADV_HUGEPAGE
-    // The inverse transform and LZP walk these buffers at random; huge pages
-    // spare most of the page-table misses. Only whole huge pages are advised.
-    const uintptr_t start = (reinterpret_cast<uintptr_t>(buffer) + 0x1FFFFF) & ~uintptr_t(0x1FFFFF);
-    const uintptr_t end = (reinterpret_cast<uintptr_t>(buffer) + elements * sizeof(T)) & ~uintptr_t(0x1FFFFF);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#endif
+    // The inverse transform and LZP walk these buffers at random.
+    advise_random_access(buffer, elements * sizeof(T));
 }
 
 // The LZP table slot of ring position p, from the seven bytes before it,

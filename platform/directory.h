@@ -4,9 +4,14 @@
 // to open.
 #pragma once
 #include <cstdint>
-#include <dirent.h>
 
+#ifdef _WIN32
+struct WindowsDirectory;  // a find handle and the entry it has read ahead
+using DirHandle = WindowsDirectory*;
+#else
+#include <dirent.h>
 using DirHandle = DIR*;
+#endif
 
 // Opens an existing directory; nullptr on any failure.
 DirHandle open_directory(const char* path);

@@ -1,6 +1,7 @@
 #include "platform/file_io.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -209,4 +210,11 @@ void close_file(FileHandle& h)
     if (h == NO_FILE) return;
     ::close(h);
     h = NO_FILE;
+}
+
+void prepare_process(int& argc, char**& argv)
+{
+    (void)argc;
+    (void)argv;
+    std::signal(SIGXFSZ, SIG_IGN);
 }

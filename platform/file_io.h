@@ -1,14 +1,21 @@
 // File access for the engine and the front end: open, read, write, seek and
-// close on plain descriptors. Paths may use '\\' or '/' as separators; they
-// are turned into '/' just before each system call.
+// close on plain descriptors (Linux) or file handles (Windows). Paths may use
+// '\\' or '/' as separators; they are turned into the platform's separator
+// just before each system call. Paths are UTF-8 on both systems (Windows: the
+// W calls, after conversion).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "platform/native_paths.h"
 
+#ifdef _WIN32
+using FileHandle = void*;  // a HANDLE; INVALID_HANDLE_VALUE never leaves platform/
+constexpr FileHandle NO_FILE = nullptr;
+#else
 using FileHandle = int;
 constexpr FileHandle NO_FILE = -1;
+#endif
 
 enum FileAccess : int {
     FILE_READ = 1,
@@ -23,7 +30,8 @@ enum FileDisposition : int {
     OPEN_OR_CREATE,       // open, or create when missing; never truncates
 };
 
-// Copies path into out (cap bytes) with every '\\' turned into '/'.
+// Copies path into out (cap bytes) with every separator turned into the
+// platform's own ('/' on Linux, '\\' on Windows).
 // Returns false when it does not fit.
 bool to_native_path(const char* path, char* out, size_t cap);
 
@@ -80,3 +88,10 @@ bool path_names_open_file(const char* path, FileHandle h);
 // Closes h once and sets it to NO_FILE, so that a second close does nothing
 // (a descriptor number may already belong to another file).
 void close_file(FileHandle& h);
+
+// Called once at the start of main: past a file-size limit (Linux: SIGXFSZ)
+// a write fails like any other, instead of a signal ending the process in
+// the middle of a write. On Windows the arguments are taken again from the
+// system's wide command line as UTF-8 (argv then points to them) and the
+// console prints UTF-8; no error dialog box ever waits for a click.
+void prepare_process(int& argc, char**& argv);

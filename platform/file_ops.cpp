@@ -18,6 +18,14 @@ FoundFile find_file(const char* path)
     return found;
 }
 
+bool same_file(const char* a, const char* b)
+{
+    char native_a[PLATFORM_PATH_LIMIT + 1], native_b[PLATFORM_PATH_LIMIT + 1];
+    struct stat sa, sb;
+    return to_native_path(a, native_a, sizeof native_a) && to_native_path(b, native_b, sizeof native_b) &&
+           ::stat(native_a, &sa) == 0 && ::stat(native_b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool create_directory(const char* path)
 {
     char native[PLATFORM_PATH_LIMIT + 1];

@@ -18,6 +18,11 @@ FoundFile find_file(const char* path);
 // already, its parent is missing, no permission).
 bool create_directory(const char* path);
 
+// True when both paths name the same existing file (through links, other
+// names or other separators). No file is opened: a descriptor closed on
+// Linux would give up every lock this process holds on the file.
+bool same_file(const char* a, const char* b);
+
 enum DeleteResult {
     DELETE_DONE,     // the file was removed
     DELETE_MISSING,  // there was nothing to remove

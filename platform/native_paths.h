@@ -6,9 +6,11 @@
 
 #ifdef _WIN32
 constexpr char PATH_SEPARATOR = '\\';
+#define PATH_SEPARATOR_TEXT "\\"
 constexpr bool PATHS_HAVE_DRIVES = true;  // "D:..." names a drive
 #else
 constexpr char PATH_SEPARATOR = '/';
+#define PATH_SEPARATOR_TEXT "/"
 constexpr bool PATHS_HAVE_DRIVES = false;  // "D:x" is a plain name
 #endif
 

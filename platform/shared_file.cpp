@@ -11,7 +11,7 @@ struct flock lock_range(short type, uint64_t position, uint32_t n)
     struct flock range = {};
     range.l_type = type;
     range.l_whence = SEEK_SET;
-    range.l_start = static_cast<off_t>(position);
+    range.l_start = static_cast<off_t>(LOCK_SPACE + position);
     range.l_len = static_cast<off_t>(n);
     return range;
 }

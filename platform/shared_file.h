@@ -7,6 +7,15 @@
 
 #include "platform/file_io.h"
 
+// Byte-range locks live in a space of their own, beyond any data: the
+// range [position, position + n) of a call is locked at LOCK_SPACE +
+// position, where no byte is ever read or written. Windows locks are
+// mandatory (a locked byte cannot be read through another handle), so a
+// lock on a status byte would keep the other processes from reading it;
+// both systems lay their locks out the same way. lock_file (file_io.h)
+// takes the byte just before LOCK_SPACE.
+constexpr uint64_t LOCK_SPACE = uint64_t(1) << 62;
+
 // Writes all n bytes at the absolute position; false when they could not.
 bool write_file_at(FileHandle h, const void* data, uint32_t n, uint64_t position);
 

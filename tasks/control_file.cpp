@@ -19,7 +19,7 @@ namespace {
 bool form_task_file_path(char* out, size_t cap, const char* dir, const char* name, int number)
 {
     const size_t n = std::strlen(dir);
-    const char* separator = n > 0 && dir[n - 1] == '/' ? "" : "/";
+    const char* separator = n > 0 && (dir[n - 1] == '/' || dir[n - 1] == '\\') ? "" : PATH_SEPARATOR_TEXT;
     const int written = number != 0 ? std::snprintf(out, cap, "%s%s%s%d", dir, separator, name, number)
                                     : std::snprintf(out, cap, "%s%s%s", dir, separator, name);
     return written >= 0 && static_cast<size_t>(written) < cap && static_cast<size_t>(written) <= PLATFORM_PATH_LIMIT;

@@ -153,7 +153,8 @@ TEST_F(ProgramPaths, NamesWithBackslashOrColon)
     EXPECT_NE(r.out.find(" Compressed 6 bytes"), std::string::npos) << r.out;
     r = go({"a", "-r", "arc", "X:"});
     EXPECT_NE(r.out.find(" Compressed 24 bytes"), std::string::npos) << r.out;
-    EXPECT_EQ(listed("arc"), (Lines{"f.txt", "a:b.txt", "a:b.txt", "X:/inside.txt"}));
+    // Equal extensions keep the order of the names in their directory.
+    EXPECT_EQ(listed("arc"), (Lines{"a:b.txt", "f.txt", "a:b.txt", "X:/inside.txt"}));
     ASSERT_EQ(go({"x", "arc", "X:"}).code, 1);  // a destination named X:
     EXPECT_EQ(get("X:/X:/inside.txt"), get("X:/inside.txt"));
     EXPECT_EQ(get("X:/a:b.txt"), "colon\n");

@@ -2,25 +2,47 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 #include "engine/chunk_stream.h"
 #include "engine/dna_codons.h"
 #include "engine/range_coder.h"
+#include "platform/system_info.h"
 
 namespace test_support {
 
 TempDir::TempDir()
 {
-    char tmpl[] = "/tmp/zendal-test-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
+    // Under /tmp on Linux, and on every system a name nobody else has.
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+    std::random_device seed;
+    std::mt19937 pick(seed());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, "zendal-test-%08x", static_cast<unsigned>(pick()));
+        const std::filesystem::path dir = (error ? std::filesystem::path("/tmp") : base) / name;
+        if (std::filesystem::create_directory(dir, error)) {
+            path_ = dir.generic_string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary directory");
 }
 
 TempDir::~TempDir()
 {
-    std::string cmd = "rm -rf '" + path_ + "'";
-    if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path_.c_str());
+    std::error_code error;
+    std::filesystem::remove_all(path_, error);
+    if (error) std::fprintf(stderr, "could not remove %s\n", path_.c_str());
+}
+
+std::vector<uint8_t> own_program_bytes()
+{
+    char path[PLATFORM_PATH_LIMIT + 1];
+    if (!get_program_path(path, sizeof path)) throw std::runtime_error("cannot find the running program");
+    return read_file_bytes(path);
 }
 
 void begin_entry(const std::string& path)

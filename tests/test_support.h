@@ -59,6 +59,8 @@ void begin_reading(const std::string& path);
 void end_reading();
 
 std::vector<uint8_t> read_file_bytes(const std::string& path);
+// The bytes of the running test program (x86 machine code).
+std::vector<uint8_t> own_program_bytes();
 void write_file_bytes(const std::string& path, const std::vector<uint8_t>& data);
 
 std::vector<uint8_t> random_bytes(size_t n, uint32_t seed);
