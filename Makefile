@@ -6,9 +6,14 @@
 #            for FUZZ_SECONDS (scripts/fuzz)
 # make sanitize  build build/sanitize with AddressSanitizer and
 #            UndefinedBehaviorSanitizer and run all its tests
+# make windows  install MinGW-w64, Wine and libdivsufsort for Windows, and
+#            build zendal.exe for x86-64 and 32-bit x86 (build/windows-*)
+# make test-windows  build both Windows builds and test them under Wine
 
 BUILD64 := build/x86-64
 BUILD32 := build/x86-32
+BUILDW64 := build/windows-x86-64
+BUILDW32 := build/windows-x86-32
 SANITIZE := build/sanitize
 # Extra arguments for the sanitizer build's ctest, e.g. -E <slow test>.
 SANITIZE_CTEST :=
@@ -18,7 +23,7 @@ JOBS    := $(shell nproc 2>/dev/null || echo 4)
 # them, else under qemu-i386), native or qemu.
 RUN32   := auto
 
-.PHONY: all deps deps-fuzz build64 build32 run test bench fuzz sanitize clean
+.PHONY: all deps deps-fuzz deps-windows build64 build32 windows windows64 windows32 run test test-windows bench fuzz sanitize clean
 
 all: build64
 
@@ -35,6 +40,27 @@ build64: deps
 build32: deps
 	cmake -S . -B $(BUILD32) -DCMAKE_BUILD_TYPE=Release -DZENDAL_32BIT=ON -DZENDAL_RUN_32BIT=$(RUN32) >/dev/null
 	cmake --build $(BUILD32) -j $(JOBS)
+
+deps-windows:
+	@scripts/install-deps-windows
+
+# The Windows builds: cross compiled, statically linked; their test programs
+# are listed at build time under Wine, in the build's own prefix.
+windows64: deps-windows
+	scripts/wine-run wineboot -i >/dev/null 2>&1 || true
+	cmake -S . -B $(BUILDW64) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+	cmake --build $(BUILDW64) -j $(JOBS)
+
+# Only the program: its test program is built by scripts/test-windows where
+# 32-bit programs run under Wine here (their listing runs at build time).
+windows32: deps-windows
+	cmake -S . -B $(BUILDW32) -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
+	cmake --build $(BUILDW32) -j $(JOBS) --target zendal
+
+windows: windows64 windows32
+
+test-windows: windows build64
+	scripts/test-windows
 
 run: build64
 	scripts/run-sample $(BUILD64)
