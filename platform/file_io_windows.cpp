@@ -244,6 +244,20 @@ bool same_open_file(FileHandle a, FileHandle b)
            ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
+bool path_names_open_file(const char* path, FileHandle h)
+{
+    // The path is opened for no access at all, only to read the file's
+    // identity; closing that handle gives up no lock (Windows locks belong
+    // to the handle that took them).
+    wchar_t wide[WIDE_PATH_CAP];
+    if (h == NO_FILE || !to_wide_path(path, wide, WIDE_PATH_CAP) || wide[0] == 0) return false;
+    FileHandle other = CreateFileW(wide, 0, SHARE_ALL, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (other == INVALID_HANDLE_VALUE) return false;
+    const bool same = same_open_file(h, other);
+    CloseHandle(raw(other));
+    return same;
+}
+
 void close_file(FileHandle& h)
 {
     if (h == NO_FILE) return;

@@ -12,6 +12,8 @@
 
 #include "platform/windows_support.h"
 
+#include <tlhelp32.h>
+
 namespace {
 
 // The signal numbers of Linux, for the same exit codes on both systems.
@@ -145,34 +147,67 @@ ProgramId start_program(const char* path, const std::vector<std::string>& args, 
 
     // The standard streams are this process's; no other handle is inherited
     // (the program's own handles are never inheritable).
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+    STARTUPINFOEXW startup_ex = {};
+    STARTUPINFOW& startup = startup_ex.StartupInfo;
+    startup.cb = sizeof startup_ex;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info = {};
     std::wstring command_line = line;
-    // Suspended until it is in the job, so that it cannot outlive this
-    // process even for a moment.
-    if (!CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        nullptr, &startup, &info)) {
-        error_text = system_message(GetLastError());
+    HANDLE job = job_for_workers();
+    if (job == nullptr) {
+        error_text = "cannot make a job object: " + system_message(GetLastError());
         return NO_PROGRAM;
     }
-    HANDLE job = job_for_workers();
-    if (job == nullptr || !AssignProcessToJobObject(job, info.hProcess)) {
+    // A Ctrl-C waits until the new process is in the job: a process left
+    // suspended outside it by an interruption would never end.
+    hold_stop_signals(true);
+    // The process is made inside the job (an attribute of its creation), so
+    // that no moment passes in which the master could end without it. Where
+    // the system cannot do that, it is put into the job right after; not
+    // suspended, since a process left suspended by a master killed in
+    // between would never end: it waits in stop_with_parent until it is in
+    // the job, and ends when its master has gone first.
+    SIZE_T list_size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &list_size);
+    std::vector<unsigned char> list_bytes(list_size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_bytes.data());
+    DWORD flags = 0;
+    if (list_size > 0 && InitializeProcThreadAttributeList(list, 1, 0, &list_size)) {
+        if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_JOB_LIST, &job, sizeof job, nullptr, nullptr)) {
+            startup_ex.lpAttributeList = list;
+            flags = EXTENDED_STARTUPINFO_PRESENT;
+        }
+    }
+    BOOL created = CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                                  &startup, &info);
+    if (!created && flags != 0) {
+        startup.cb = sizeof startup;
+        created = CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                 &startup, &info);
+    }
+    if (startup_ex.lpAttributeList != nullptr) DeleteProcThreadAttributeList(list);
+    if (!created) {
+        error_text = system_message(GetLastError());
+        hold_stop_signals(false);
+        return NO_PROGRAM;
+    }
+    BOOL in_job = FALSE;
+    if ((!IsProcessInJob(info.hProcess, job, &in_job) || !in_job) && !AssignProcessToJobObject(job, info.hProcess)) {
         const DWORD error = GetLastError();
         TerminateProcess(info.hProcess, 1);
         CloseHandle(info.hThread);
         CloseHandle(info.hProcess);
         error_text = "cannot tie the task to this process: " + system_message(error);
+        hold_stop_signals(false);
         return NO_PROGRAM;
     }
-    ResumeThread(info.hThread);
     CloseHandle(info.hThread);
     started[slot].id = static_cast<ProgramId>(info.dwProcessId);
     started[slot].process = info.hProcess;
+    hold_stop_signals(false);
     return started[slot].id;
 }
 
@@ -200,7 +235,30 @@ void stop_program(ProgramId id)
 
 void stop_with_parent()
 {
-    // The master's job object ends its workers with it.
+    // The master's job object ends its workers with it, once the master has
+    // put this process into it, right after starting it. Until then the
+    // master is watched: gone before that, it ends this process too.
+    BOOL in_job = FALSE;
+    if (IsProcessInJob(GetCurrentProcess(), nullptr, &in_job) && in_job) return;
+    const DWORD self = GetCurrentProcessId();
+    DWORD parent_id = 0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot != INVALID_HANDLE_VALUE) {
+        PROCESSENTRY32W entry;
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+            if (entry.th32ProcessID == self) parent_id = entry.th32ParentProcessID;
+        CloseHandle(snapshot);
+    }
+    HANDLE parent = parent_id != 0 ? OpenProcess(SYNCHRONIZE, FALSE, parent_id) : nullptr;
+    if (parent == nullptr) TerminateProcess(GetCurrentProcess(), 128 + SIGNAL_TERMINATE);
+    // A few seconds at most: a master that cannot put its worker into the
+    // job stops it itself.
+    for (int waited = 0; waited < 5000; ++waited) {
+        if (IsProcessInJob(GetCurrentProcess(), nullptr, &in_job) && in_job) break;
+        if (WaitForSingleObject(parent, 1) != WAIT_TIMEOUT) TerminateProcess(GetCurrentProcess(), 128 + SIGNAL_TERMINATE);
+    }
+    CloseHandle(parent);
 }
 
 void catch_stop_signals(void (*handler)(int))
@@ -234,6 +292,32 @@ void end_by_signal(int sig)
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(128 + sig));
 }
 
+void ignore_broken_pipe()
+{
+    // Windows raises no signal for a pipe that has gone away: the write
+    // fails, and the C runtime's output with it, quietly.
+}
+
+void pause_microseconds(int microseconds)
+{
+    // Sleep counts whole milliseconds of a 15.6 ms clock; a waitable timer
+    // (high resolution where the system has it) keeps to the microseconds.
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+    static HANDLE timer = [] {
+        HANDLE t = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
+        return t != nullptr ? t : CreateWaitableTimerW(nullptr, TRUE, nullptr);
+    }();
+    LARGE_INTEGER due;
+    due.QuadPart = -10LL * (microseconds > 0 ? microseconds : 1);  // relative, in 100 ns
+    if (timer != nullptr && SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
+        WaitForSingleObject(timer, INFINITE);
+        return;
+    }
+    Sleep(static_cast<DWORD>((microseconds + 999) / 1000));
+}
+
 void pause_between_polls() { SwitchToThread(); }
 
-void pause_longer_between_polls() { Sleep(1); }
+void pause_longer_between_polls() { pause_microseconds(500); }
