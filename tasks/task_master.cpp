@@ -83,11 +83,21 @@ void create_part_file(WorkerTask& task)
 void start_worker(TaskTable& table, int task)
 {
     WorkerTask& w = table.tasks[task];
-    if (table.command == 'a') create_part_file(w);
+    // An interruption waits until the part file and the worker are in the
+    // table, where the clean-up finds them (a worker it did not know of
+    // could create its part file again after the clean-up removed it).
+    hold_stop_signals(true);
+    try {
+        if (table.command == 'a') create_part_file(w);
+    } catch (...) {
+        hold_stop_signals(false);
+        throw;
+    }
     // Lines already printed come before anything the worker prints.
     std::fflush(stdout);
     std::string reason;
     w.worker = start_program(table.program_path, worker_arguments(table, task), reason);
+    hold_stop_signals(false);
     if (w.worker == NO_PROGRAM) fail_task_not_started(task, reason);
 }
 
