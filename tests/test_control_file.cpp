@@ -87,8 +87,9 @@ TEST_F(ControlFileTest, JobSlotsOfEitherCommand)
 TEST(TaskFilePaths, JoinedWithOneSeparatorAndNumbered)
 {
     char out[PLATFORM_PATH_LIMIT + 1];
+    // Joined with the platform's separator ('\\' on Windows).
     ASSERT_TRUE(form_task_file_path(out, sizeof out, "/w", CONTROL_FILE_NAME, 0));
-    EXPECT_STREQ(out, "/w/master.tmp");
+    EXPECT_EQ(std::string(out), std::string("/w") + PATH_SEPARATOR + "master.tmp");
     ASSERT_TRUE(form_task_file_path(out, sizeof out, "/w/", "pack.zdl", 12));
     EXPECT_STREQ(out, "/w/pack.zdl12");
     // A path that does not fit is refused, never cut.
