@@ -196,6 +196,7 @@ int main(int argc, char** argv)
     // Past a file-size limit a write fails like any other, and the failure
     // paths run (`a` cuts its entry back, `x` reports the file and goes on),
     // instead of the signal ending the process in the middle of a write.
+    // (On Windows the arguments come back as UTF-8, as names are stored.)
     prepare_process(argc, argv);
     try {
         const int code = run_command(argc, argv);
