@@ -108,6 +108,9 @@ bool is_link(const wchar_t* wide)
 BelowResult open_file_below(const char* base, const char* rel, FileHandle* opened)
 {
     *opened = NO_FILE;
+    // A ':' in a stored name (a plain character on Linux) would name a
+    // stream of another file here, or a drive: refused.
+    if (std::strchr(rel, ':') != nullptr) return BELOW_FAILED;
     std::string path = base;
     if (!path.empty() && path.back() != '/' && path.back() != '\\') path += '\\';
     wchar_t wide[WIDE_PATH_CAP];

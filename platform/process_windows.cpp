@@ -103,8 +103,9 @@ ProgramEnd collect(Started& s)
     GetExitCodeProcess(s.process, &code);
     CloseHandle(s.process);
     s = Started();
-    // Ended by stop_program or by an exception (0xC...), as by a signal.
-    return code == 128 + SIGNAL_TERMINATE || code >= 0xC0000000u ? PROGRAM_KILLED : PROGRAM_EXITED;
+    // Ended as by a signal: by stop_program or a console event (128 + the
+    // signal's number, as end_by_signal ends), or by an exception (0xC...).
+    return (code > 128 && code <= 128 + 64) || code >= 0xC0000000u ? PROGRAM_KILLED : PROGRAM_EXITED;
 }
 
 // The stop-signal state: the handler, the main thread to hold while it
@@ -123,7 +124,14 @@ BOOL WINAPI on_console_event(DWORD event)
     if (handler != nullptr) {
         // The main thread stays where it is while the handler runs, as a
         // Linux process does while its signal handler runs.
-        if (main_thread != nullptr) SuspendThread(main_thread);
+        if (main_thread != nullptr && SuspendThread(main_thread) != static_cast<DWORD>(-1)) {
+            // SuspendThread only asks: reading the thread's context waits
+            // until it has stopped, a write it was making included, so
+            // that nothing it does lands after the handler's clean-up.
+            CONTEXT context = {};
+            context.ContextFlags = CONTEXT_CONTROL;
+            GetThreadContext(main_thread, &context);
+        }
         handler(sig);
     }
     end_by_signal(sig);
@@ -161,8 +169,8 @@ ProgramId start_program(const char* path, const std::vector<std::string>& args, 
         error_text = "cannot make a job object: " + system_message(GetLastError());
         return NO_PROGRAM;
     }
-    // A Ctrl-C waits until the new process is in the job: a process left
-    // suspended outside it by an interruption would never end.
+    // A Ctrl-C waits until the new process is in the job and in the table
+    // of started programs, where stop_program finds it.
     hold_stop_signals(true);
     // The process is made inside the job (an attribute of its creation), so
     // that no moment passes in which the master could end without it. Where
