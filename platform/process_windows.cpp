@@ -326,6 +326,10 @@ void pause_microseconds(int microseconds)
     Sleep(static_cast<DWORD>((microseconds + 999) / 1000));
 }
 
-void pause_between_polls() { SwitchToThread(); }
+// A short moment, kept by the waitable timer (about 1 ms under Wine, whose
+// timers tick in milliseconds).
+void pause_between_polls() { pause_microseconds(100); }
 
 void pause_longer_between_polls() { pause_microseconds(500); }
+
+void yield_processor() { SwitchToThread(); }
