@@ -26,13 +26,19 @@ struct Started {
     HANDLE process = nullptr;
 };
 constexpr int MAX_STARTED = 256;
-Started started[MAX_STARTED];
 
-HANDLE worker_job = nullptr;
+// The programs this process started, and the job object that ends them with
+// it. Windows keeps no table of a process's children that could be asked by
+// process id, so this file keeps one.
+struct StartedPrograms {
+    Started started[MAX_STARTED];
+    HANDLE job = nullptr;
+};
+StartedPrograms programs;
 
 Started* find_started(ProgramId id)
 {
-    for (Started& s : started)
+    for (Started& s : programs.started)
         if (s.id == id && s.process != nullptr) return &s;
     return nullptr;
 }
@@ -87,13 +93,13 @@ std::string system_message(DWORD error)
 
 HANDLE job_for_workers()
 {
-    if (worker_job != nullptr) return worker_job;
+    if (programs.job != nullptr) return programs.job;
     HANDLE job = CreateJobObjectW(nullptr, nullptr);
     if (job == nullptr) return nullptr;
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
     SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-    worker_job = job;
+    programs.job = job;
     return job;
 }
 
@@ -110,27 +116,30 @@ ProgramEnd collect(Started& s)
 
 // The stop-signal state: the handler, the main thread to hold while it
 // runs, and the hold of hold_stop_signals.
-void (*volatile stop_handler)(int) = nullptr;
-HANDLE main_thread = nullptr;
-CRITICAL_SECTION hold_section;
-bool console_handler_installed = false;
+struct StopSignals {
+    void (*volatile handler)(int) = nullptr;
+    HANDLE main_thread = nullptr;
+    CRITICAL_SECTION hold;
+    bool installed = false;
+};
+StopSignals stops;
 
 BOOL WINAPI on_console_event(DWORD event)
 {
     const int sig = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? SIGNAL_INTERRUPT : SIGNAL_HANGUP;
     // Waits while a clean-up holds the stop signals back.
-    EnterCriticalSection(&hold_section);
-    void (*handler)(int) = stop_handler;
+    EnterCriticalSection(&stops.hold);
+    void (*handler)(int) = stops.handler;
     if (handler != nullptr) {
         // The main thread stays where it is while the handler runs, as a
         // Linux process does while its signal handler runs.
-        if (main_thread != nullptr && SuspendThread(main_thread) != static_cast<DWORD>(-1)) {
+        if (stops.main_thread != nullptr && SuspendThread(stops.main_thread) != static_cast<DWORD>(-1)) {
             // SuspendThread only asks: reading the thread's context waits
             // until it has stopped, a write it was making included, so
             // that nothing it does lands after the handler's clean-up.
             CONTEXT context = {};
             context.ContextFlags = CONTEXT_CONTROL;
-            GetThreadContext(main_thread, &context);
+            GetThreadContext(stops.main_thread, &context);
         }
         handler(sig);
     }
@@ -144,7 +153,7 @@ ProgramId start_program(const char* path, const std::vector<std::string>& args, 
 {
     int slot = -1;
     for (int i = 0; i < MAX_STARTED && slot < 0; ++i)
-        if (started[i].process == nullptr) slot = i;
+        if (programs.started[i].process == nullptr) slot = i;
     if (slot < 0) {
         error_text = "too many programs started";
         return NO_PROGRAM;
@@ -213,10 +222,10 @@ ProgramId start_program(const char* path, const std::vector<std::string>& args, 
         return NO_PROGRAM;
     }
     CloseHandle(info.hThread);
-    started[slot].id = static_cast<ProgramId>(info.dwProcessId);
-    started[slot].process = info.hProcess;
+    programs.started[slot].id = static_cast<ProgramId>(info.dwProcessId);
+    programs.started[slot].process = info.hProcess;
     hold_stop_signals(false);
-    return started[slot].id;
+    return programs.started[slot].id;
 }
 
 ProgramEnd poll_program(ProgramId id)
@@ -271,25 +280,25 @@ void stop_with_parent()
 
 void catch_stop_signals(void (*handler)(int))
 {
-    if (!console_handler_installed) {
-        InitializeCriticalSection(&hold_section);
-        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &main_thread, 0, FALSE,
+    if (!stops.installed) {
+        InitializeCriticalSection(&stops.hold);
+        DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &stops.main_thread, 0, FALSE,
                         DUPLICATE_SAME_ACCESS);
         // A process started with Ctrl-C ignored (a background start) keeps
         // ignoring it: the flag is inherited and read here.
         SetConsoleCtrlHandler(on_console_event, TRUE);
-        console_handler_installed = true;
+        stops.installed = true;
     }
-    stop_handler = handler;
+    stops.handler = handler;
 }
 
 void hold_stop_signals(bool hold)
 {
-    if (!console_handler_installed) return;
+    if (!stops.installed) return;
     if (hold) {
-        EnterCriticalSection(&hold_section);
+        EnterCriticalSection(&stops.hold);
     } else {
-        LeaveCriticalSection(&hold_section);
+        LeaveCriticalSection(&stops.hold);
     }
 }
 
