@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "archive/entry_writer.h"
 #include "engine/chunk_stream.h"
 #include "engine/error.h"
 

@@ -14,6 +14,10 @@
 // "Error: cannot open Archive file <path>".
 FileHandle open_archive_file(const char* path);
 
+// Size of the fixed fields of a header; the name and dir fields come on top.
+constexpr uint32_t ENTRY_HEADER_FIXED = 34;
+
+// The header of an entry, laid out as entry_writer.h describes.
 struct EntryHeader {
     uint64_t length = 0;       // whole entry, header included
     uint8_t solid = 0;         // 1: written with -s

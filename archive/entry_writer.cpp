@@ -11,12 +11,9 @@
 #include "archive/entry_reader.h"
 #include "archive/path_utils.h"
 #include "archive/settings.h"
-#include "engine/chunk_stream.h"
+#include "engine/entry_codec.h"
 #include "engine/entry_state.h"
 #include "engine/error.h"
-#include "engine/piece_context.h"
-#include "engine/range_coder.h"
-#include "engine/records.h"
 #include "engine/settings.h"
 #include "engine/work_memory.h"
 #include "platform/file_io.h"
@@ -94,12 +91,14 @@ void compress_range_to_entry(char* path, char* name, char* dir)
 
 namespace {
 
-void write_entry(char* path, char* name, char* dir)
+// Opens the input file into read_handle and the archive, locked, into
+// write_handle. False when the input cannot be opened.
+bool open_entry_files(const char* path)
 {
     read_handle = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
     if (read_handle == NO_FILE) {
         std::printf("Error: cannot open Input file %s\n", path);
-        return;
+        return false;
     }
     // Opened or created, never truncated: an archive that fails to open for
     // a moment must not lose its entries.
@@ -109,7 +108,50 @@ void write_entry(char* path, char* name, char* dir)
     // Another run appending to the same archive waits until this entry is done.
     lock_file(write_handle);
     catch_interruptions();
+    return true;
+}
 
+// Writes the header at entry_offset, its length still 0; entry_length
+// counts its bytes.
+void write_entry_header(const EntryHeader& header)
+{
+    uint8_t bytes[ENTRY_HEADER_FIXED + 2 * (PATH_LIMIT + 1)];
+    uint8_t* p = bytes;
+    put_le(p, header.length, 8);
+    *p++ = header.solid;
+    *p++ = header.reset;
+    for (const char* text : {header.name, header.dir}) {
+        const size_t size = std::strlen(text) + 1;
+        put_le(p, size, 2);
+        std::memcpy(p, text, size);
+        p += size;
+    }
+    piece_length_field = entry_offset + (p - bytes);
+    put_le(p, static_cast<uint64_t>(header.piece_length), 8);
+    put_le(p, header.piece_offset, 8);
+    put_le(p, header.block_size, 4);
+    if (!write_file(write_handle, bytes, static_cast<uint32_t>(p - bytes))) fail_archive_write();
+    entry_length = static_cast<uint64_t>(p - bytes);
+}
+
+// The file shrank while it was packed: the entry keeps only the `got` bytes
+// of the block that were read, and says so in its header.
+void shorten_entry(const char* path, int64_t got)
+{
+    std::printf("Error: Input file %s is shorter than when it was listed\n", path);
+    block_bytes = got < 0 ? 0 : got;
+    input_size = piece_done + block_bytes;
+    uint8_t field[8];
+    uint8_t* f = field;
+    put_le(f, static_cast<uint64_t>(input_size), 8);
+    if (seek_file(write_handle, static_cast<uint64_t>(piece_length_field)) < 0 || !write_file(write_handle, field, 8) ||
+        seek_file(write_handle, static_cast<uint64_t>(entry_offset) + entry_length) < 0)
+        fail_archive_write();
+}
+
+void write_entry(char* path, char* name, char* dir)
+{
+    if (!open_entry_files(path)) return;
     entry_offset = file_length(write_handle);
     seek_file(write_handle, static_cast<uint64_t>(entry_offset));
     input_size = static_cast<int64_t>(piece_end - piece_start);
@@ -117,71 +159,36 @@ void write_entry(char* path, char* name, char* dir)
     // A solid run continues only right behind this process's own last entry:
     // when another run appended in between, the models start afresh, so that
     // each entry still follows the entry whose state it continues.
-    if (!solid_flag || !solid_open || entry_offset != solid_run_end) {
-        allocate_work_memory(static_cast<int32_t>(block_size_option));
-        if (solid_flag) solid_open = 1;
-        entry_reset_flag = 1;
-    } else {
-        entry_reset_flag = 0;
-    }
+    const bool reset = !solid_flag || !solid_open || entry_offset != solid_run_end;
+    if (reset && solid_flag) solid_open = 1;
+    entry_reset_flag = reset ? 1 : 0;
     block_bytes = block_size_option;
     collapse_separators(path);
-    entry_length = 0;
-    piece_done = 0;
     if (recurse_flag) {
         collapse_separators(name);
         collapse_separators(dir);
     }
-
-    const size_t name_size = std::strlen(name) + 1;
-    const size_t dir_size = std::strlen(dir) + 1;
-    uint8_t header[ENTRY_HEADER_FIXED + 2 * (PATH_LIMIT + 1)];
-    uint8_t* p = header;
-    put_le(p, 0, 8);
-    *p++ = solid_flag;
-    *p++ = entry_reset_flag;
-    put_le(p, name_size, 2);
-    std::memcpy(p, name, name_size);
-    p += name_size;
-    put_le(p, dir_size, 2);
-    std::memcpy(p, dir, dir_size);
-    p += dir_size;
-    piece_length_field = entry_offset + (p - header);
-    put_le(p, static_cast<uint64_t>(input_size), 8);
-    put_le(p, piece_start, 8);
-    put_le(p, block_size_option, 4);
-    const uint32_t header_size = static_cast<uint32_t>(p - header);
+    EntryHeader header;
+    header.solid = solid_flag;
+    header.reset = entry_reset_flag;
+    std::memcpy(header.name, name, std::strlen(name) + 1);
+    std::memcpy(header.dir, dir, std::strlen(dir) + 1);
+    header.piece_length = input_size;
+    header.piece_offset = piece_start;
+    header.block_size = block_size_option;
     entry_in_progress = 1;
-    if (!write_file(write_handle, header, header_size)) fail_archive_write();
-    entry_length = header_size;
+    write_entry_header(header);
 
-    range_encoder_start();
+    begin_encoding(reset, block_size_option);
     seek_file(read_handle, piece_start);
-    entry_file_kind = -1;
-
     while (piece_done < input_size) {
         if (piece_done + block_bytes > input_size) block_bytes = input_size - piece_done;
         const int64_t got = read_file(read_handle, block_buffer, static_cast<uint32_t>(block_bytes));
         if (got != block_bytes) {
-            // The file shrank while it was packed: the entry keeps only the
-            // bytes that were read, and says so in its header.
-            std::printf("Error: Input file %s is shorter than when it was listed\n", path);
-            block_bytes = got < 0 ? 0 : got;
-            input_size = piece_done + block_bytes;
-            uint8_t field[8];
-            uint8_t* f = field;
-            put_le(f, static_cast<uint64_t>(input_size), 8);
-            if (seek_file(write_handle, static_cast<uint64_t>(piece_length_field)) < 0 ||
-                !write_file(write_handle, field, 8) ||
-                seek_file(write_handle, static_cast<uint64_t>(entry_offset) + entry_length) < 0)
-                fail_archive_write();
+            shorten_entry(path, got);
             if (block_bytes == 0) break;
         }
-        if (entry_file_kind == -1)
-            segment_first_block(read_handle, piece_start, block_buffer, static_cast<uint32_t>(block_bytes));
-        else
-            segment_block(block_buffer, static_cast<uint32_t>(block_bytes));
-        piece_done += block_bytes;
+        encode_block(block_buffer, static_cast<uint32_t>(block_bytes));
         if (verbose && task_mode == MODE_SINGLE)
             print_progress(path, piece_done, static_cast<int64_t>(entry_length), false);
     }

@@ -14,9 +14,6 @@
 #pragma once
 #include <cstdint>
 
-// Size of the fixed fields of a header; the name and dir fields come on top.
-constexpr uint32_t ENTRY_HEADER_FIXED = 34;
-
 extern uint8_t entry_reset_flag;  // model_reset of the entry being written or read
 extern uint8_t solid_open;        // 1 once this process reset its models for a solid run
 extern int64_t block_bytes;       // length of the block being read or restored

@@ -13,11 +13,9 @@
 #include "archive/entry_writer.h"
 #include "archive/path_utils.h"
 #include "archive/settings.h"
-#include "engine/chunk_stream.h"
+#include "engine/entry_codec.h"
 #include "engine/entry_state.h"
 #include "engine/error.h"
-#include "engine/range_coder.h"
-#include "engine/records.h"
 #include "engine/settings.h"
 #include "engine/work_memory.h"
 #include "platform/file_io.h"
@@ -34,16 +32,19 @@ char output_dir[PLATFORM_PATH_LIMIT + PATH_LIMIT + 4];
 uint32_t entry_block_size = 0;
 uint32_t entry_header_size = 0;
 
+using Range = std::pair<uint64_t, uint64_t>;
+
 // Byte ranges of each output file written in this run, so that a file
 // stored in pieces is cut back to its stored length without losing pieces.
-std::map<std::string, std::vector<std::pair<uint64_t, uint64_t>>> written_ranges;
+std::map<std::string, std::vector<Range>> written_ranges;
 
 // Pieces that each stored path of the open archive holds together.
 PieceTotals piece_totals;
 
 // Copies a header into the entry globals and sets the handle to its chunks.
 void use_entry_header(const EntryHeader& header)
-{    entry_length = header.length;
+{
+    entry_length = header.length;
     solid_flag = header.solid;
     entry_reset_flag = header.reset;
     std::memcpy(entry_name, header.name, sizeof entry_name);
@@ -112,8 +113,92 @@ bool entry_path_is_safe()
 // The output file of the entry being decoded, closed however decoding ends.
 struct OutputFile {
     FileHandle handle = NO_FILE;
+    // The output path as printed: the stored names' control bytes as '?'.
+    char shown[sizeof output_dir + PATH_LIMIT + 2];
     ~OutputFile() { close_file(handle); }
 };
+
+// Forms the output path of the entry in path_buffer ("" when too long) and,
+// when entry_write_flag asks for it, opens its file below dest_dir without
+// following any link there, so that no entry can write outside it. Every
+// reason not to write the entry is reported and clears entry_write_flag;
+// an output that is the archive itself or keep_out counts as one that
+// cannot be opened.
+void open_output(FileHandle keep_out, OutputFile* output)
+{
+    std::snprintf(output_dir, sizeof output_dir, "%s%c%s", dest_dir, PATH_SEPARATOR, entry_dir);
+    // The output path is measured once its separators are made native and
+    // its doubled ones collapsed.
+    char full_path[sizeof output->shown];
+    std::snprintf(full_path, sizeof full_path, "%s%s", output_dir, entry_name);
+    native_separators(full_path);
+    collapse_separators(full_path);
+    const bool fits = std::strlen(full_path) <= PLATFORM_PATH_LIMIT;
+    std::strcpy(path_buffer, fits ? full_path : "");
+    char* const shown = output->shown;
+    if (entry_write_flag && !entry_path_is_safe()) {
+        std::snprintf(shown, sizeof output->shown, "%s%s", entry_dir, entry_name);
+        mask_control_bytes(shown);
+        std::printf("Error: unsafe path %s in archive, not extracted\n", shown);
+        entry_write_flag = 0;
+    }
+    if (entry_write_flag && !fits) {
+        std::strcpy(shown, full_path);
+        mask_control_bytes(shown);
+        std::printf("Error: path too long %s, not extracted\n", shown);
+        entry_write_flag = 0;
+    }
+    std::strcpy(shown, path_buffer);
+    mask_control_bytes(shown);
+    if (!entry_write_flag) return;
+
+    create_directories(dest_dir);
+    char stored[2 * PATH_LIMIT + 2];
+    std::snprintf(stored, sizeof stored, "%s%s", entry_dir, entry_name);
+    const BelowResult opened = open_file_below(dest_dir, stored, &output->handle);
+    if (output->handle != NO_FILE &&
+        (same_open_file(output->handle, read_handle) || same_open_file(output->handle, keep_out)))
+        close_file(output->handle);
+    if (opened == BELOW_LINK) {
+        std::printf("Error: symbolic link in the way of %s, not extracted\n", shown);
+        entry_write_flag = 0;
+    } else if (output->handle == NO_FILE) {
+        std::printf("Error: cannot open Output file %s\n", shown);
+        entry_write_flag = 0;
+    } else if (verbose) {
+        std::printf(" %s \n", shown);
+    }
+}
+
+// The byte ranges written to the output file at path in this run. A piece
+// [piece_start, piece_stop) that overlaps bytes written earlier is a newer
+// copy of the file: it replaces the file rather than mixing with the old
+// one. So does an empty file, which is stored as the one piece [0, 0).
+std::vector<Range>& claim_output_ranges(FileHandle out, const std::string& path, uint64_t piece_stop)
+{
+    std::vector<Range>& ranges = written_ranges[path];
+    const bool empty_file = input_size == 0 && piece_start == 0;
+    for (const Range& r : ranges)
+        if (empty_file || (r.first < piece_stop && piece_start < r.second)) {
+            ranges.clear();
+            truncate_file(out, 0);
+            break;
+        }
+    return ranges;
+}
+
+// The piece is written: bytes past every piece written in this run are left
+// over from an older, longer file, and the file ends where its stored
+// pieces end. Workers write the pieces of one file at once: a worker cuts
+// it off only when its job says that this piece reaches its end.
+void end_output_piece(FileHandle out, std::vector<Range>& ranges, uint64_t piece_stop)
+{
+    ranges.push_back({piece_start, piece_stop});
+    uint64_t end = 0;
+    for (const Range& r : ranges) end = r.second > end ? r.second : end;
+    const bool may_cut = task_mode != MODE_WORKER || entry_write_flag == 2;
+    if (may_cut && file_length(out) > static_cast<int64_t>(end)) truncate_file(out, end);
+}
 
 
 }  // namespace
@@ -156,113 +241,30 @@ void extract_entry(FileHandle keep_out)
     read_entry_header();
     entry_data_offset = entry_offset + entry_header_size;
     entry_data_end = entry_offset + static_cast<int64_t>(entry_length);
-
-    std::snprintf(output_dir, sizeof output_dir, "%s%c%s", dest_dir, PATH_SEPARATOR, entry_dir);
-    // The output path is measured once its separators are made native and
-    // its doubled ones collapsed.
-    char full_path[sizeof output_dir + PATH_LIMIT + 2];
-    std::snprintf(full_path, sizeof full_path, "%s%s", output_dir, entry_name);
-    native_separators(full_path);
-    collapse_separators(full_path);
-    const bool fits = std::strlen(full_path) <= PLATFORM_PATH_LIMIT;
-    if (fits)
-        std::memcpy(path_buffer, full_path, std::strlen(full_path) + 1);
-    else
-        path_buffer[0] = 0;
-    // Paths printed from here on show the stored names' control bytes as
-    // '?', as `l` does.
-    char shown[sizeof full_path];
-    if (entry_write_flag && !entry_path_is_safe()) {
-        std::snprintf(shown, sizeof shown, "%s%s", entry_dir, entry_name);
-        mask_control_bytes(shown);
-        std::printf("Error: unsafe path %s in archive, not extracted\n", shown);
-        entry_write_flag = 0;
-    }
-    if (entry_write_flag && !fits) {
-        std::memcpy(shown, full_path, std::strlen(full_path) + 1);
-        mask_control_bytes(shown);
-        std::printf("Error: path too long %s, not extracted\n", shown);
-        entry_write_flag = 0;
-    }
-    std::memcpy(shown, path_buffer, std::strlen(path_buffer) + 1);
-    mask_control_bytes(shown);
-
-    // The output is opened below the destination without following any link
-    // there, so that no entry can write outside it.
     OutputFile output;
-    if (entry_write_flag) {
-        create_directories(dest_dir);
-        char stored[2 * PATH_LIMIT + 2];
-        std::snprintf(stored, sizeof stored, "%s%s", entry_dir, entry_name);
-        const BelowResult opened = open_file_below(dest_dir, stored, &output.handle);
-        if (output.handle != NO_FILE &&
-            (same_open_file(output.handle, read_handle) || same_open_file(output.handle, keep_out)))
-            close_file(output.handle);
-        if (opened == BELOW_LINK) {
-            std::printf("Error: symbolic link in the way of %s, not extracted\n", shown);
-            entry_write_flag = 0;
-        } else if (output.handle == NO_FILE) {
-            std::printf("Error: cannot open Output file %s\n", shown);
-            entry_write_flag = 0;
-        } else if (verbose) {
-            std::printf(" %s \n", shown);
-        }
-    }
+    open_output(keep_out, &output);
     if (input_size < 0) {
         std::fprintf(stderr, "size error\n");
         fail_with_line("");
     }
-    const std::string output_path = path_buffer;
-
-    if (entry_reset_flag) {
-        allocate_work_memory(static_cast<int32_t>(entry_block_size));
-    } else if (block_size != entry_block_size) {
-        fail_damaged("an entry continues a solid run that was not decoded before it");
-    }
-
-    // A piece that overlaps bytes written earlier in this run is a newer copy
-    // of the file: it replaces the file rather than mixing with the old one.
-    // So does an empty file, which is stored as the one piece [0, 0).
-    std::vector<std::pair<uint64_t, uint64_t>>* ranges = nullptr;
-    const uint64_t piece_stop = piece_start + static_cast<uint64_t>(input_size);
+    begin_decoding(entry_reset_flag != 0, entry_block_size);
     FileHandle& out = output.handle;
-    if (out != NO_FILE) {
-        ranges = &written_ranges[output_path];
-        const bool empty_file = input_size == 0 && piece_start == 0;
-        for (const auto& r : *ranges)
-            if (empty_file || (r.first < piece_stop && piece_start < r.second)) {
-                ranges->clear();
-                truncate_file(out, 0);
-                break;
-            }
-    }
+    const uint64_t piece_stop = piece_start + static_cast<uint64_t>(input_size);
+    std::vector<Range>* ranges = out != NO_FILE ? &claim_output_ranges(out, path_buffer, piece_stop) : nullptr;
 
     block_bytes = entry_block_size;
-    range_decoder_start();
     while (piece_done < input_size) {
         if (block_bytes > input_size - piece_done) block_bytes = input_size - piece_done;
-        decode_block_records(block_buffer, static_cast<uint32_t>(block_bytes));
-        if (out != NO_FILE) {
-            if (seek_file(out, piece_start + static_cast<uint64_t>(piece_done)) < 0 ||
-                !write_file(out, block_buffer, static_cast<uint32_t>(block_bytes))) {
-                std::printf("Error: cannot write Output file %s\n", shown);
-                close_file(out);
-            }
+        const uint64_t at = piece_start + static_cast<uint64_t>(piece_done);
+        decode_block(block_buffer, static_cast<uint32_t>(block_bytes));
+        if (out != NO_FILE &&
+            (seek_file(out, at) < 0 || !write_file(out, block_buffer, static_cast<uint32_t>(block_bytes)))) {
+            std::printf("Error: cannot write Output file %s\n", output.shown);
+            close_file(out);
         }
-        piece_done += block_bytes;
     }
-    check_streams_used_up();
-    if (out != NO_FILE) {
-        // Bytes past every piece written in this run are left over from an
-        // older, longer file: the file ends where its stored pieces end.
-        ranges->push_back({piece_start, piece_stop});
-        uint64_t end = 0;
-        for (const auto& r : *ranges) end = r.second > end ? r.second : end;
-        // Workers write the pieces of one file at once: a worker cuts it
-        // off only when its job says that this piece reaches its end.
-        const bool may_cut = task_mode != MODE_WORKER || entry_write_flag == 2;
-        if (may_cut && file_length(out) > static_cast<int64_t>(end)) truncate_file(out, end);
-    }
+    end_decoding();
+    if (out != NO_FILE) end_output_piece(out, *ranges, piece_stop);
 }
 
 void list_archive(const char* pattern)

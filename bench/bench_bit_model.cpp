@@ -11,9 +11,7 @@
 #include "bench/bench.h"
 #include "engine/bit_model.h"
 #include "engine/block_decoder.h"
-#include "engine/chunk_stream.h"
-#include "engine/entropy.h"
-#include "engine/range_coder.h"
+#include "engine/entry_codec.h"
 #include "engine/work_memory.h"
 
 namespace {
@@ -22,14 +20,8 @@ const char* const ENTRY_PATH = "/tmp/zendal-bench-bit-model.entry";
 
 void encode_entry(const uint8_t* data, int32_t n)
 {
-    bit_model.reset();
-    entropy_level = 0;
-    write_handle = open_file(ENTRY_PATH, FILE_READ_WRITE, CREATE_OR_TRUNCATE);
-    const uint8_t header[8] = {};
-    write_file(write_handle, header, 8);
-    entry_offset = 0;
-    entry_length = 8;
-    range_encoder_start();
+    reset_engine(1 << 24);
+    bench::begin_entry(ENTRY_PATH);
     cm_encode(data, n);
     finish_entry(ENTRY_PATH);
 }
@@ -37,11 +29,7 @@ void encode_entry(const uint8_t* data, int32_t n)
 void start_reading()
 {
     bit_model.reset();
-    read_handle = open_file(ENTRY_PATH, FILE_READ, OPEN_EXISTING_FILE);
-    entry_offset = 0;
-    entry_data_offset = 8;
-    entry_data_end = file_length(read_handle);
-    range_decoder_start();
+    bench::begin_reading(ENTRY_PATH);
 }
 
 // The walk one byte per step, for comparison: the vector in sa_workspace,
@@ -86,7 +74,7 @@ void run_sample(const char* label, const std::vector<uint8_t>& sample)
         std::memset(counts, 0, sizeof counts);
         start_reading();
         cm_decode_bytes(block_buffer, n, counts);
-        close_file(read_handle);
+        bench::end_reading();
     });
     bench::report("cm decode (no transform) " + tag, sample.size(), s,
                   same(block_buffer, transformed));
@@ -108,7 +96,7 @@ void run_sample(const char* label, const std::vector<uint8_t>& sample)
     s = bench::best_seconds(3, [&] {
         start_reading();
         cm_decode_to_work(block_buffer, n, idx);
-        close_file(read_handle);
+        bench::end_reading();
     });
     bench::report("cm_decode_to_work " + tag, sample.size(), s,
                   same(work_buffer, sample));

@@ -10,12 +10,9 @@
 #include <vector>
 
 #include "bench/bench.h"
-#include "engine/block_analyser.h"
-#include "engine/chunk_stream.h"
 #include "engine/dna_codons.h"
+#include "engine/entry_codec.h"
 #include "engine/entry_state.h"
-#include "engine/range_coder.h"
-#include "engine/records.h"
 #include "engine/work_memory.h"
 
 namespace {
@@ -50,40 +47,28 @@ std::vector<uint8_t> load_kind(const std::string& kind, size_t limit)
 
 void encode(const std::vector<uint8_t>& data, const char* path)
 {
-    allocate_work_memory(static_cast<int32_t>(BLOCK));
-    write_handle = open_file(path, FILE_READ_WRITE, CREATE_OR_TRUNCATE);
-    const uint8_t header[8] = {};
-    write_file(write_handle, header, 8);
-    entry_offset = 0;
-    entry_length = 8;
-    range_encoder_start();
+    reset_engine(BLOCK);
+    bench::begin_entry(path);
     input_size = static_cast<int64_t>(data.size());
-    entry_file_kind = -1;
-    for (piece_done = 0; piece_done < input_size;) {
-        const uint32_t n = static_cast<uint32_t>(std::min<int64_t>(BLOCK, input_size - piece_done));
-        std::memcpy(block_buffer, data.data() + piece_done, n);
-        if (entry_file_kind == -1) entry_file_kind = block_analyser.analyse_header(block_buffer, n);
-        segment_block(block_buffer, n);
-        piece_done += n;
+    for (size_t done = 0; done < data.size(); done += BLOCK) {
+        const uint32_t n = static_cast<uint32_t>(std::min<size_t>(BLOCK, data.size() - done));
+        std::memcpy(block_buffer, data.data() + done, n);
+        encode_block(block_buffer, n);
     }
     finish_entry(path);
 }
 
 bool decode(const std::vector<uint8_t>& data, const char* path)
 {
-    allocate_work_memory(static_cast<int32_t>(BLOCK));
-    read_handle = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
-    entry_data_offset = 8;
-    entry_data_end = file_length(read_handle);
-    range_decoder_start();
+    reset_engine(BLOCK);
+    bench::begin_reading(path);
     bool same = true;
-    for (size_t done = 0; done < data.size();) {
+    for (size_t done = 0; done < data.size(); done += BLOCK) {
         const uint32_t n = static_cast<uint32_t>(std::min<size_t>(BLOCK, data.size() - done));
-        decode_block_records(block_buffer, n);
+        decode_block(block_buffer, n);
         same = same && std::memcmp(block_buffer, data.data() + done, n) == 0;
-        done += n;
     }
-    close_file(read_handle);
+    bench::end_reading();
     return same;
 }
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bench/bench.h"
-#include "engine/chunk_stream.h"
+#include "engine/entry_codec.h"
 #include "engine/range_coder.h"
 
 BENCH_CASE("roundtrip")
@@ -19,29 +19,21 @@ BENCH_CASE("roundtrip")
         pclose(p);
     }
     const std::string path = "/tmp/zendal-roundtrip.entry";
-    write_handle = open_file(path.c_str(), FILE_READ_WRITE, CREATE_OR_TRUNCATE);
-    const uint8_t header[8] = {};
-    write_file(write_handle, header, 8);
-    entry_offset = 0;
-    entry_length = 8;
-    range_encoder_start();
+    bench::begin_entry(path.c_str());
     for (uint8_t b : sample) {
         put_raw_byte(b);
         for (int i = 7; i >= 0; --i) range_encode_direct_bit((b >> i) & 1);
     }
     finish_entry(path.c_str());
 
-    read_handle = open_file(path.c_str(), FILE_READ, OPEN_EXISTING_FILE);
-    entry_data_offset = 8;
-    entry_data_end = file_length(read_handle);
-    range_decoder_start();
+    bench::begin_reading(path.c_str());
     size_t bad = 0;
     for (uint8_t b : sample) {
         int v = 0;
         for (int i = 0; i < 8; ++i) v = (v << 1) | range_decode_direct_bit();
         if (get_raw_byte() != b || v != b) ++bad;
     }
-    close_file(read_handle);
+    bench::end_reading();
     std::printf("round trip of %zu bytes of sources through an entry of %llu bytes: %s\n",
                 sample.size(), static_cast<unsigned long long>(entry_length),
                 bad == 0 ? "identical" : "DIFFERENT");

@@ -1,12 +1,6 @@
 #include "engine/chunk_stream.h"
 
-#include <cinttypes>
-#include <cstdio>
-#include <cstring>
-
 #include "engine/error.h"
-#include "engine/range_coder.h"
-#include "engine/settings.h"
 
 uint8_t raw_buffer[CHUNK_SIZE];
 uint8_t coded_buffer[CHUNK_SIZE];
@@ -127,35 +121,12 @@ uint8_t refill_coded()
     return coded_buffer[0];
 }
 
-void print_progress(const char* name, int64_t done, int64_t written, bool final)
+void flush_last_chunks()
 {
-    const size_t len = std::strlen(name);
-    const char* shown = len > 32 ? name + (len - 32) : name;
-    std::printf("compress.. %s %" PRId64 " to %" PRId64 "  %s", shown, done, written,
-                final ? "\n" : "\r");
-    std::fflush(stdout);
-}
-
-void finish_entry(const char* path)
-{
-    for (int i = 0; i < 5; ++i) range_encoder_shift_low();
-
     const uint32_t coded_n = static_cast<uint32_t>(coded_cursor - coded_buffer);
     const uint32_t raw_n = static_cast<uint32_t>(raw_cursor - raw_buffer);
     if (coded_n > 0) write_last_chunk(CHUNK_CODED_LAST, coded_buffer, coded_n);
     if (raw_n > 0) write_last_chunk(CHUNK_RAW_LAST, raw_buffer, raw_n);
     coded_cursor = coded_buffer;
     raw_cursor = raw_buffer;
-
-    if (verbose && task_mode == MODE_SINGLE)
-        print_progress(path, input_size, static_cast<int64_t>(entry_length), true);
-
-    uint8_t length_bytes[8];
-    for (int i = 0; i < 8; ++i) length_bytes[i] = static_cast<uint8_t>(entry_length >> (8 * i));
-    if (seek_file(write_handle, static_cast<uint64_t>(entry_offset)) != entry_offset ||
-        !write_file(write_handle, length_bytes, 8))
-        fail_archive_write();
-
-    close_file(read_handle);
-    close_file(write_handle);
 }

@@ -88,12 +88,7 @@ inline uint32_t get_raw_u32()
     return v;
 }
 
-// Ends the entry being written: flushes the range coder and the last
-// chunks, prints the final progress line (with -v in one process), writes
-// entry_length over the header's zero and closes read_handle and
-// write_handle. path only serves the progress line.
-void finish_entry(const char* path);
-
-// "compress.. <name> <done> to <written>  " ending in "\n" when final, else
-// "\r"; name is cut to its last 32 characters.
-void print_progress(const char* name, int64_t done, int64_t written, bool final);
+// Writing: sends what both buffers hold out as the streams' last chunks,
+// the coded stream's first, and empties the buffers. The range coder is
+// flushed into the coded buffer before.
+void flush_last_chunks();

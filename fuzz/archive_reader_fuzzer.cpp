@@ -5,9 +5,8 @@
 // extracts it into an empty destination, then checks that nothing appeared
 // beside the destination and empties it. What the reader leaves behind when
 // it stops on damage is cleared in between: the archive and any output file
-// left open are closed, and the working memory is reset to a block size of
-// 1 MiB with an empty model and history, so that each run decodes the same
-// way whatever ran before it.
+// left open are closed, and the engine is reset to a fresh one with a block
+// size of 1 MiB, so that each run decodes the same way whatever ran before it.
 //
 // Output files may not grow past OUTPUT_FILE_LIMIT (a piece offset of a few
 // bytes can ask for a file of a terabyte): a write beyond it fails, SIGXFSZ
@@ -30,10 +29,9 @@
 #include "archive/command_line.h"
 #include "archive/extractor.h"
 #include "archive/settings.h"
+#include "engine/entry_codec.h"
 #include "engine/entry_state.h"
 #include "engine/error.h"
-#include "engine/media_params.h"
-#include "engine/work_memory.h"
 
 namespace {
 
@@ -99,12 +97,7 @@ void reset_reader(const std::set<int>& open_before)
     close_file(read_handle);
     for (int fd : open_descriptors())
         if (open_before.count(fd) == 0) close(fd);
-    allocate_work_memory(RESET_BLOCK);
-    sample_bytes = 1;
-    channel_count = 0;
-    image_width = 0;
-    image_height = 0;
-    entry_data_end = INT64_MAX;
+    reset_engine(RESET_BLOCK);
 }
 
 [[noreturn]] void escaped(const std::string& path)
@@ -151,7 +144,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     sandbox.up = sandbox.root + "/up";
     sandbox.dest = sandbox.up + "/dest";
     fs::create_directories(sandbox.dest);
-    allocate_work_memory(RESET_BLOCK);
+    reset_engine(RESET_BLOCK);
     std::atexit(remove_sandbox);
     return 0;
 }

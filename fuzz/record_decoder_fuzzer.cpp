@@ -3,22 +3,19 @@
 // The input is a u32 (little-endian) piece length of 1 byte to
 // LONGEST_PIECE, then the entry's chunks as they follow its header in an
 // archive. The chunks go into a file behind eight bytes that stand for the
-// header, and the piece is decoded block by block (BLOCK bytes each) as the
-// extractor does, starting from a fresh model. Damage comes back as a
-// Failure and ends the run.
+// header, and the piece is decoded block by block (BLOCK bytes each) through
+// the engine's door as the extractor does, starting from a fresh engine.
+// Damage comes back as a Failure and ends the run.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
-#include "engine/chunk_stream.h"
 #include "engine/dna_codons.h"
+#include "engine/entry_codec.h"
 #include "engine/entry_state.h"
 #include "engine/error.h"
-#include "engine/media_params.h"
-#include "engine/range_coder.h"
-#include "engine/records.h"
 #include "engine/work_memory.h"
 
 namespace {
@@ -69,22 +66,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
     }
 
-    allocate_work_memory(int32_t(BLOCK));
-    sample_bytes = 1;
-    channel_count = 0;
-    image_width = 0;
+    reset_engine(BLOCK);
     read_handle = open_file(scratch.entry.c_str(), FILE_READ, OPEN_EXISTING_FILE);
     if (read_handle == NO_FILE) std::abort();
-    entry_offset = 0;
     entry_data_offset = 8;
     entry_data_end = int64_t(size - 4 + 8);
     try {
-        range_decoder_start();
-        for (uint32_t done = 0; done < piece; done += BLOCK)
-            decode_block_records(block_buffer, piece - done < BLOCK ? piece - done : BLOCK);
+        begin_decoding(false, BLOCK);
+        while (piece_done < piece) decode_block(block_buffer, piece - piece_done < BLOCK ? piece - piece_done : BLOCK);
+        end_decoding();
     } catch (const Failure&) {
     }
     close_file(read_handle);
-    entry_data_end = INT64_MAX;
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "engine/bit_model.h"
 #include "engine/block_decoder.h"
 #include "engine/entropy.h"
+#include "engine/entry_codec.h"
 #include "engine/work_memory.h"
 #include "tests/test_support.h"
 
@@ -68,9 +69,8 @@ TEST(BitModel, FirstBitAfterResetIsEvenAndCountersStayInLimits)
     }
     // Runs drive the counters to their tops; with noise on top, p stays in 82..65531.
     TempDir dir;
-    allocate_work_memory(1 << 20);
+    reset_engine(1 << 20);
     begin_entry(dir.file("limits"));
-    entropy_level = 0;
     for (uint8_t v : {0xFF, 0x5A, 0x00}) cm_encode(Bytes(200000, v).data(), 200000);
     EXPECT_EQ(p_of(255, 0xFF, 1), 65531);  // 8191 + 8191 + 16383 + 32766
     cm_encode(random_bytes(100000, 4).data(), 100000);
@@ -150,8 +150,7 @@ TEST(BitModel, DecodersMirrorTheEncoderInEveryBuild)
             transformed.emplace_back();
             index.push_back(transform(record, transformed.back()));
         }
-    bit_model.reset();
-    entropy_level = 0;
+    reset_engine(1 << 20);
     begin_entry(paths[0]);
     cm_encode(data.data(), int32_t(data.size()));
     cm_encode(data.data() + 1000, 5000);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/chunk_stream.h"
+#include "engine/entry_codec.h"
 #include "engine/range_coder.h"
 #include "tests/test_support.h"
 

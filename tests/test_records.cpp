@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "engine/block_analyser.h"
-#include "engine/entropy.h"
+#include "engine/entry_codec.h"
 #include "engine/entry_state.h"
 #include "engine/media_params.h"
 #include "engine/piece_types.h"
@@ -30,13 +30,10 @@ void encode_entry(const std::string& path, const Bytes& data, uint32_t b)
     allocate_work_memory(int32_t(b));
     begin_entry(path);
     input_size = int64_t(data.size());
-    entry_file_kind = -1;
-    for (piece_done = 0; piece_done < input_size;) {
-        const uint32_t n = uint32_t(std::min<int64_t>(b, input_size - piece_done));
-        std::memcpy(block_buffer, data.data() + piece_done, n);
-        if (entry_file_kind == -1) entry_file_kind = block_analyser.analyse_header(block_buffer, n);
-        segment_block(block_buffer, n);
-        piece_done += n;
+    for (size_t done = 0; done < data.size(); done += b) {
+        const uint32_t n = uint32_t(std::min<size_t>(b, data.size() - done));
+        std::memcpy(block_buffer, data.data() + done, n);
+        encode_block(block_buffer, n);
     }
     end_entry();
 }
@@ -48,7 +45,7 @@ Bytes decode_entry(const std::string& path, size_t size, uint32_t b)
     Bytes out;
     while (out.size() < size) {
         const uint32_t n = uint32_t(std::min<size_t>(b, size - out.size()));
-        decode_block_records(block_buffer, n);
+        decode_block(block_buffer, n);
         out.insert(out.end(), block_buffer, block_buffer + n);
     }
     end_reading();
@@ -203,16 +200,14 @@ TEST_F(Records, ResetLeavesNoTraceOfTheEntryBefore)
     for (size_t before : {size_t(5000), size_t(300000), size_t(5u << 20)}) {
         Bytes history = random_bytes(before / 2, 12), words = text_bytes(before - before / 2, 11);
         history.insert(history.end(), words.begin(), words.end());
-        allocate_work_memory(int32_t(2 * b));  // fresh buffers
-        entropy_level = 0;
+        reset_engine(2 * b);  // fresh buffers
         encode_entry(path, next, b);
         const Bytes fresh = read_file_bytes(path);
 
         encode_entry(path, history, b);
-        allocate_work_memory(int32_t(b));
+        reset_engine(b);
         EXPECT_EQ(std::count(lzp_ring, lzp_ring + 4 * b, 0), 4 * b) << "after " << before << " bytes";
         EXPECT_EQ(std::count(lzp_table, lzp_table + b / 4, 0u), b / 4) << "after " << before << " bytes";
-        entropy_level = 0;
         encode_entry(path, next, b);
         EXPECT_EQ(read_file_bytes(path), fresh) << "after " << before << " bytes";
     }

@@ -5,9 +5,10 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "engine/chunk_stream.h"
 #include "engine/dna_codons.h"
-#include "engine/range_coder.h"
+#include "engine/entry_codec.h"
+#include "engine/entry_state.h"
+#include "engine/work_memory.h"
 #include "platform/system_info.h"
 
 namespace test_support {
@@ -55,7 +56,8 @@ void begin_entry(const std::string& path)
     write_file(write_handle, header, 8);
     entry_offset = 0;
     entry_length = 8;
-    range_encoder_start();
+    piece_start = 0;
+    begin_encoding(false, 0);
 }
 
 void end_entry()
@@ -71,7 +73,7 @@ void begin_reading(const std::string& path)
     entry_offset = 0;
     entry_data_offset = 8;
     entry_data_end = file_length(read_handle);
-    range_decoder_start();
+    begin_decoding(false, block_size);
 }
 
 void end_reading()

@@ -1,0 +1,108 @@
+#include "engine/entry_codec.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "engine/bit_model.h"
+#include "engine/block_analyser.h"
+#include "engine/entropy.h"
+#include "engine/entry_state.h"
+#include "engine/error.h"
+#include "engine/media_params.h"
+#include "engine/piece_context.h"
+#include "engine/range_coder.h"
+#include "engine/records.h"
+#include "engine/settings.h"
+#include "engine/work_memory.h"
+
+void begin_encoding(bool reset, uint32_t b)
+{
+    if (reset) allocate_work_memory(static_cast<int32_t>(b));
+    range_encoder_start();
+    piece_done = 0;
+    entry_file_kind = -1;
+}
+
+void encode_block(uint8_t* block, uint32_t len)
+{
+    if (entry_file_kind == -1)
+        segment_first_block(read_handle, piece_start, block, len);
+    else
+        segment_block(block, len);
+    piece_done += len;
+}
+
+void print_progress(const char* name, int64_t done, int64_t written, bool final)
+{
+    const size_t len = std::strlen(name);
+    const char* shown = len > 32 ? name + (len - 32) : name;
+    std::printf("compress.. %s %" PRId64 " to %" PRId64 "  %s", shown, done, written,
+                final ? "\n" : "\r");
+    std::fflush(stdout);
+}
+
+void finish_entry(const char* path)
+{
+    // Five shifts send out rc_low and every byte held back before it.
+    for (int i = 0; i < 5; ++i) range_encoder_shift_low();
+    flush_last_chunks();
+
+    if (verbose && task_mode == MODE_SINGLE)
+        print_progress(path, input_size, static_cast<int64_t>(entry_length), true);
+
+    uint8_t length_bytes[8];
+    for (int i = 0; i < 8; ++i) length_bytes[i] = static_cast<uint8_t>(entry_length >> (8 * i));
+    if (seek_file(write_handle, static_cast<uint64_t>(entry_offset)) != entry_offset ||
+        !write_file(write_handle, length_bytes, 8))
+        fail_archive_write();
+
+    close_file(read_handle);
+    close_file(write_handle);
+}
+
+void begin_decoding(bool reset, uint32_t b)
+{
+    if (reset)
+        allocate_work_memory(static_cast<int32_t>(b));
+    else if (block_size != b)
+        fail_damaged("an entry continues a solid run that was not decoded before it");
+    range_decoder_start();
+}
+
+void decode_block(uint8_t* block, uint32_t len)
+{
+    decode_block_records(block, len);
+    piece_done += len;
+}
+
+void end_decoding() { check_streams_used_up(); }
+
+void reset_engine(uint32_t b)
+{
+    allocate_work_memory(static_cast<int32_t>(b));
+    entropy_level = 0;
+    sample_bytes = 1;
+    channel_count = 0;
+    image_width = 0;
+    image_height = 0;
+    x86_flag = 0;
+    dna_packed_flag = 0;
+    raw_subblock_flag = 0;
+    block_analyser_construct(&block_analyser);
+
+    range_encoder_start();
+    rc_code = 0;
+    raw_end = raw_buffer + CHUNK_SIZE;
+    coded_end = coded_buffer + CHUNK_SIZE;
+    raw_read_pos = coded_read_pos = 0;
+
+    entry_offset = 0;
+    entry_length = 0;
+    entry_data_offset = 0;
+    entry_data_end = INT64_MAX;
+    input_size = 0;
+    piece_start = piece_end = 0;
+    piece_done = 0;
+    entry_file_kind = -1;
+}
