@@ -66,31 +66,6 @@ void catch_interruptions()
     catch_stop_signals(cut_entry_on_signal);
 }
 
-}  // namespace
-
-namespace {
-
-void write_entry(char* path, char* name, char* dir);
-
-}  // namespace
-
-void compress_range_to_entry(char* path, char* name, char* dir)
-{
-    try {
-        write_entry(path, name, dir);
-    } catch (const Failure&) {
-        // The header of an unfinished entry still says length 0: cutting the
-        // archive back to where the entry began leaves only complete entries.
-        if (entry_in_progress) {
-            truncate_file(write_handle, static_cast<uint64_t>(entry_offset));
-            entry_in_progress = 0;
-        }
-        throw;
-    }
-}
-
-namespace {
-
 // Opens the input file into read_handle and the archive, locked, into
 // write_handle. False when the input cannot be opened.
 bool open_entry_files(const char* path)
@@ -198,6 +173,21 @@ void write_entry(char* path, char* name, char* dir)
 }
 
 }  // namespace
+
+void compress_range_to_entry(char* path, char* name, char* dir)
+{
+    try {
+        write_entry(path, name, dir);
+    } catch (const Failure&) {
+        // The header of an unfinished entry still says length 0: cutting the
+        // archive back to where the entry began leaves only complete entries.
+        if (entry_in_progress) {
+            truncate_file(write_handle, static_cast<uint64_t>(entry_offset));
+            entry_in_progress = 0;
+        }
+        throw;
+    }
+}
 
 void prepare_archive_for_append()
 {

@@ -30,7 +30,6 @@ char entry_name[PATH_LIMIT + 1];
 char entry_dir[PATH_LIMIT + 1];
 char output_dir[PLATFORM_PATH_LIMIT + PATH_LIMIT + 4];
 uint32_t entry_block_size = 0;
-uint32_t entry_header_size = 0;
 
 using Range = std::pair<uint64_t, uint64_t>;
 
@@ -41,9 +40,19 @@ std::map<std::string, std::vector<Range>> written_ranges;
 // Pieces that each stored path of the open archive holds together.
 PieceTotals piece_totals;
 
-// Copies a header into the entry globals and sets the handle to its chunks.
-void use_entry_header(const EntryHeader& header)
+// Reads the header of the entry at entry_offset into the entry globals and
+// sets the handle to its chunks, which entry_data_offset and entry_data_end
+// enclose. With whole, the whole entry is judged first (its chunks, its piece).
+void read_entry(bool whole)
 {
+    EntryHeader header;
+    if (whole) {
+        check_entry(read_handle, entry_offset, archive_size, piece_totals, &header);
+    } else {
+        const char* problem = read_entry_header(read_handle, entry_offset, &header);
+        if (problem == nullptr) problem = check_entry_length(header, entry_offset, archive_size);
+        if (problem != nullptr) fail_damaged(problem);
+    }
     entry_length = header.length;
     solid_flag = header.solid;
     entry_reset_flag = header.reset;
@@ -52,27 +61,9 @@ void use_entry_header(const EntryHeader& header)
     input_size = header.piece_length;
     piece_start = header.piece_offset;
     entry_block_size = header.block_size;
-    entry_header_size = header.header_size;
-    seek_file(read_handle, static_cast<uint64_t>(entry_offset) + entry_header_size);
-}
-
-// Reads the header of the entry at entry_offset into the entry globals.
-void read_entry_header()
-{
-    EntryHeader header;
-    const char* problem = read_entry_header(read_handle, entry_offset, &header);
-    if (problem == nullptr) problem = check_entry_length(header, entry_offset, archive_size);
-    if (problem != nullptr) fail_damaged(problem);
-    use_entry_header(header);
-}
-
-// Judges the whole entry at entry_offset before it is used (its chunks, its
-// piece) and reads its header into the entry globals.
-void check_and_read_entry()
-{
-    EntryHeader header;
-    check_entry(read_handle, entry_offset, archive_size, piece_totals, &header);
-    use_entry_header(header);
+    entry_data_offset = entry_offset + header.header_size;
+    entry_data_end = entry_offset + static_cast<int64_t>(header.length);
+    seek_file(read_handle, static_cast<uint64_t>(entry_data_offset));
 }
 
 void open_archive_for_reading()
@@ -82,15 +73,6 @@ void open_archive_for_reading()
     entry_offset = 0;
     piece_totals = tally_pieces(read_handle, archive_size);
     seek_file(read_handle, 0);
-}
-
-// The stored directory and name into path_buffer, and the name's last
-// component into name_buffer.
-void stored_path_to_buffers()
-{
-    std::strcpy(path_buffer, entry_dir);
-    std::strcat(path_buffer, entry_name);
-    base_name_of_path_buffer();
 }
 
 // A stored name or directory that would leave the destination: a '..'
@@ -219,7 +201,7 @@ void extract_archive(const char* pattern)
     // earlier walk (another destination of the same run) are not its own.
     written_ranges.clear();
     while (entry_offset < archive_size) {
-        check_and_read_entry();
+        read_entry(true);
         if (entry_offset == 0 && !entry_reset_flag)
             fail_damaged("an entry continues a solid run that was not decoded before it");
         const int match = entry_matches_wildcard(entry_dir, entry_name, pattern);
@@ -238,9 +220,7 @@ void extract_archive(const char* pattern)
 
 void extract_entry(FileHandle keep_out)
 {
-    read_entry_header();
-    entry_data_offset = entry_offset + entry_header_size;
-    entry_data_end = entry_offset + static_cast<int64_t>(entry_length);
+    read_entry(false);
     OutputFile output;
     open_output(keep_out, &output);
     if (input_size < 0) {
@@ -271,8 +251,9 @@ void list_archive(const char* pattern)
 {
     open_archive_for_reading();
     while (entry_offset < archive_size) {
-        check_and_read_entry();
-        stored_path_to_buffers();
+        read_entry(true);
+        std::snprintf(path_buffer, sizeof path_buffer, "%s%s", entry_dir, entry_name);
+        base_name_of_path_buffer();
         if (match_wildcard_name(pattern)) {
             ++listed_count;
             // Control bytes of a stored name are shown as '?'.

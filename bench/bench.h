@@ -31,14 +31,6 @@ const std::vector<uint8_t>& random_sample(size_t size = 16u << 20);
 // Seconds taken by f, best of `repeats` runs.
 double best_seconds(int repeats, const std::function<void()>& f);
 
-// One entry in the file at path, behind eight zero bytes that stand for its
-// header, through the engine's door (engine/entry_codec.h): writing it
-// (models as they are, finished by finish_entry) and reading it back (ended
-// by end_reading, which checks that both streams were used up).
-void begin_entry(const char* path);
-void begin_reading(const char* path);
-void end_reading();
-
 // Prints one result line: name, input size, MB/s (10^6 bytes per second).
 void report(const std::string& name, size_t bytes, double seconds, const std::string& extra = "");
 

@@ -21,7 +21,7 @@ const char* const ENTRY_PATH = "/tmp/zendal-bench-bit-model.entry";
 void encode_entry(const uint8_t* data, int32_t n)
 {
     reset_engine(1 << 24);
-    bench::begin_entry(ENTRY_PATH);
+    begin_bare_entry(ENTRY_PATH);
     cm_encode(data, n);
     finish_entry(ENTRY_PATH);
 }
@@ -29,7 +29,7 @@ void encode_entry(const uint8_t* data, int32_t n)
 void start_reading()
 {
     bit_model.reset();
-    bench::begin_reading(ENTRY_PATH);
+    begin_reading_bare_entry(ENTRY_PATH);
 }
 
 // The walk one byte per step, for comparison: the vector in sa_workspace,
@@ -74,7 +74,7 @@ void run_sample(const char* label, const std::vector<uint8_t>& sample)
         std::memset(counts, 0, sizeof counts);
         start_reading();
         cm_decode_bytes(block_buffer, n, counts);
-        bench::end_reading();
+        close_file(read_handle);
     });
     bench::report("cm decode (no transform) " + tag, sample.size(), s,
                   same(block_buffer, transformed));
@@ -96,7 +96,7 @@ void run_sample(const char* label, const std::vector<uint8_t>& sample)
     s = bench::best_seconds(3, [&] {
         start_reading();
         cm_decode_to_work(block_buffer, n, idx);
-        bench::end_reading();
+        close_file(read_handle);
     });
     bench::report("cm_decode_to_work " + tag, sample.size(), s,
                   same(work_buffer, sample));

@@ -19,14 +19,6 @@ namespace {
 
 constexpr int REPEATS = 5;
 
-// The state allocate_work_memory leaves, without handing the memory back.
-void clear_history()
-{
-    std::memset(lzp_ring, 0, size_t(lzp_ring_mask) + 1);
-    std::memset(lzp_table, 0, (size_t(lzp_table_mask) + 1) * sizeof(uint32_t));
-    lzp_pos = 0;
-}
-
 double seconds_since(std::chrono::steady_clock::time_point t0)
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -37,12 +29,11 @@ double seconds_since(std::chrono::steady_clock::time_point t0)
 // copies in and out of work_buffer.
 void run(const std::string& label, const std::vector<uint8_t>& sample, uint32_t block)
 {
-    if (block_size != block) allocate_work_memory(static_cast<int32_t>(block));
     const size_t total = sample.size();
     std::vector<std::vector<uint8_t>> coded;
     double best_encode = 1e30;
     for (int r = 0; r < REPEATS; ++r) {
-        clear_history();
+        allocate_work_memory(static_cast<int32_t>(block));  // an empty history
         coded.clear();
         double seconds = 0;
         for (size_t at = 0; at < total; at += block) {
@@ -58,7 +49,7 @@ void run(const std::string& label, const std::vector<uint8_t>& sample, uint32_t 
     std::vector<uint8_t> out(total);
     double best_decode = 1e30;
     for (int r = 0; r < REPEATS; ++r) {
-        clear_history();
+        allocate_work_memory(static_cast<int32_t>(block));  // an empty history
         double seconds = 0;
         size_t at = 0;
         for (const std::vector<uint8_t>& c : coded) {

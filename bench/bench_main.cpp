@@ -5,9 +5,6 @@
 #include <random>
 
 #include "bench/bench.h"
-#include "engine/entry_codec.h"
-#include "engine/entry_state.h"
-#include "engine/work_memory.h"
 
 namespace bench {
 
@@ -83,30 +80,6 @@ double best_seconds(int repeats, const std::function<void()>& f)
         best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
     }
     return best;
-}
-
-void begin_entry(const char* path)
-{
-    write_handle = open_file(path, FILE_READ_WRITE, CREATE_OR_TRUNCATE);
-    const uint8_t header[8] = {};
-    write_file(write_handle, header, 8);
-    entry_offset = 0;
-    entry_length = 8;
-    begin_encoding(false, 0);
-}
-
-void begin_reading(const char* path)
-{
-    read_handle = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
-    entry_data_offset = 8;
-    entry_data_end = file_length(read_handle);
-    begin_decoding(false, block_size);
-}
-
-void end_reading()
-{
-    end_decoding();
-    close_file(read_handle);
 }
 
 void report(const std::string& name, size_t bytes, double seconds, const std::string& extra)

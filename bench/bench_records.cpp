@@ -48,7 +48,7 @@ std::vector<uint8_t> load_kind(const std::string& kind, size_t limit)
 void encode(const std::vector<uint8_t>& data, const char* path)
 {
     reset_engine(BLOCK);
-    bench::begin_entry(path);
+    begin_bare_entry(path);
     input_size = static_cast<int64_t>(data.size());
     for (size_t done = 0; done < data.size(); done += BLOCK) {
         const uint32_t n = static_cast<uint32_t>(std::min<size_t>(BLOCK, data.size() - done));
@@ -61,14 +61,15 @@ void encode(const std::vector<uint8_t>& data, const char* path)
 bool decode(const std::vector<uint8_t>& data, const char* path)
 {
     reset_engine(BLOCK);
-    bench::begin_reading(path);
+    begin_reading_bare_entry(path);
     bool same = true;
     for (size_t done = 0; done < data.size(); done += BLOCK) {
         const uint32_t n = static_cast<uint32_t>(std::min<size_t>(BLOCK, data.size() - done));
         decode_block(block_buffer, n);
         same = same && std::memcmp(block_buffer, data.data() + done, n) == 0;
     }
-    bench::end_reading();
+    end_decoding();
+    close_file(read_handle);
     return same;
 }
 

@@ -19,21 +19,22 @@ BENCH_CASE("roundtrip")
         pclose(p);
     }
     const std::string path = "/tmp/zendal-roundtrip.entry";
-    bench::begin_entry(path.c_str());
+    begin_bare_entry(path.c_str());
     for (uint8_t b : sample) {
         put_raw_byte(b);
         for (int i = 7; i >= 0; --i) range_encode_direct_bit((b >> i) & 1);
     }
     finish_entry(path.c_str());
 
-    bench::begin_reading(path.c_str());
+    begin_reading_bare_entry(path.c_str());
     size_t bad = 0;
     for (uint8_t b : sample) {
         int v = 0;
         for (int i = 0; i < 8; ++i) v = (v << 1) | range_decode_direct_bit();
         if (get_raw_byte() != b || v != b) ++bad;
     }
-    bench::end_reading();
+    end_decoding();
+    close_file(read_handle);
     std::printf("round trip of %zu bytes of sources through an entry of %llu bytes: %s\n",
                 sample.size(), static_cast<unsigned long long>(entry_length),
                 bad == 0 ? "identical" : "DIFFERENT");

@@ -3,8 +3,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "engine/bit_model.h"
 #include "engine/block_analyser.h"
 #include "engine/entropy.h"
 #include "engine/entry_state.h"
@@ -78,31 +78,39 @@ void decode_block(uint8_t* block, uint32_t len)
 
 void end_decoding() { check_streams_used_up(); }
 
+void begin_bare_entry(const char* path)
+{
+    write_handle = open_file(path, FILE_READ_WRITE, CREATE_OR_TRUNCATE);
+    const uint8_t length[8] = {};
+    if (write_handle == NO_FILE || !write_file(write_handle, length, 8)) fail_archive_write();
+    entry_offset = 0;
+    entry_length = 8;
+    piece_start = 0;
+    begin_encoding(false, 0);
+}
+
+void begin_reading_bare_entry(const char* path)
+{
+    read_handle = open_file(path, FILE_READ, OPEN_EXISTING_FILE);
+    if (read_handle == NO_FILE) fail_with_line(std::string("Error: cannot open ") + path + "\n");
+    entry_data_offset = 8;
+    entry_data_end = file_length(read_handle);
+    begin_decoding(false, block_size);
+}
+
 void reset_engine(uint32_t b)
 {
+    // The coder, the streams and their read positions need no reset here:
+    // begin_encoding and begin_decoding start them for every entry.
     allocate_work_memory(static_cast<int32_t>(b));
     entropy_level = 0;
     sample_bytes = 1;
     channel_count = 0;
-    image_width = 0;
-    image_height = 0;
-    x86_flag = 0;
-    dna_packed_flag = 0;
-    raw_subblock_flag = 0;
+    image_width = image_height = 0;
     block_analyser_construct(&block_analyser);
-
-    range_encoder_start();
-    rc_code = 0;
-    raw_end = raw_buffer + CHUNK_SIZE;
-    coded_end = coded_buffer + CHUNK_SIZE;
-    raw_read_pos = coded_read_pos = 0;
-
-    entry_offset = 0;
-    entry_length = 0;
-    entry_data_offset = 0;
+    entry_offset = entry_data_offset = 0;
     entry_data_end = INT64_MAX;
+    entry_length = 0;
     input_size = 0;
     piece_start = piece_end = 0;
-    piece_done = 0;
-    entry_file_kind = -1;
 }

@@ -1,27 +1,23 @@
-// The engine's one door for an archive entry. The entry writer, the
-// extractor, the tests, the benchmarks and the fuzzers all begin an entry,
-// code it block by block and end it through these calls, over the
-// process-wide engine state of entry_state.h.
-//
+// The engine's one door for an archive entry, for the entry writer, the
+// extractor, the tests, the benchmarks and the fuzzers alike.
 // Writing: the caller opens read_handle (the input) and write_handle (the
-// archive), sets entry_offset, piece_start and input_size and writes the
-// entry's header at entry_offset, entry_length counting its bytes; then
-// begin_encoding, encode_block for the piece's blocks in order, finish_entry.
+// archive), sets piece_start and input_size and writes the header at
+// entry_offset, entry_length counting its bytes; then begin_encoding,
+// encode_block for each block of the piece in order, finish_entry.
 // Reading: the caller sets entry_data_offset and entry_data_end around the
-// entry's chunks in read_handle; then begin_decoding, decode_block for the
-// piece's blocks in order, end_decoding.
+// entry's chunks in read_handle; then begin_decoding, decode_block for each
+// block in order, end_decoding.
 #pragma once
 #include <cstdint>
 
-// Starts the entry being written. reset: working memory for block size b
-// with fresh models and LZP history; otherwise the entry continues the
-// state of the entry before it (a solid run). Starts the range coder and
-// both stream buffers; piece_done = 0, entry_file_kind = -1.
+// reset: working memory for block size b with fresh models and LZP
+// history; otherwise the entry continues the state of the entry before it
+// (a solid run). Starts the range coder and both stream buffers.
 void begin_encoding(bool reset, uint32_t b);
 
-// Codes block[0..len), the piece's next len bytes, into the entry's
-// streams; piece_done grows by len. The entry's first block is analysed
-// knowing where the piece lies in its file (read_handle at piece_start).
+// Codes the piece's next len bytes, at block, into the entry's streams;
+// piece_done grows by len. The first block is analysed knowing where the
+// piece lies in its file (read_handle at piece_start).
 void encode_block(uint8_t* block, uint32_t len);
 
 // Ends the entry being written: flushes the range coder and the last
@@ -34,10 +30,8 @@ void finish_entry(const char* path);
 // "\r"; name is cut to its last 32 characters.
 void print_progress(const char* name, int64_t done, int64_t written, bool final);
 
-// Starts reading the entry, as begin_encoding started it: reset with block
-// size b, or continuing the state left by the entry decoded before, which
-// must have had block size b (else the entry is damaged). Primes the range
-// decoder; piece_done = 0.
+// As begin_encoding; an entry that continues the state of one with another
+// block size is damaged. Primes the range decoder.
 void begin_decoding(bool reset, uint32_t b);
 
 // Restores the piece's next len bytes into block; piece_done grows by len.
@@ -47,10 +41,15 @@ void decode_block(uint8_t* block, uint32_t len);
 // otherwise the entry is damaged.
 void end_decoding();
 
+// Bare entries, whose header is only the 8-byte length, each in a file of
+// its own, for tests, benchmarks and fuzzers: begin_bare_entry creates one
+// and begins its encoding with the models as they are; the other opens one
+// and begins the decoding of all its chunks.
+void begin_bare_entry(const char* path);
+void begin_reading_bare_entry(const char* path);
+
 // The engine as a fresh process has it, with working memory for block size
-// b: models, LZP history, the entropy level, the media values, the range
-// coder, the stream buffers and their read positions, and the entry values.
-// Production code continues the entropy level and the media values from
-// entry to entry, since the coding of the next entry depends on them; this
-// call is for whoever needs an engine that no earlier entry has touched.
+// b: models, LZP history, entropy level, media values, block analysis and
+// entry values. The program never calls it: the coding of an entry depends
+// on the entropy level and the media values that the entries before left.
 void reset_engine(uint32_t b);

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "archive/command_line.h"
+#include "archive/entry_reader.h"
 #include "archive/extractor.h"
 #include "archive/settings.h"
 #include "engine/entry_codec.h"
@@ -50,32 +51,20 @@ struct Sandbox {
 
 Sandbox sandbox;
 
-uint64_t read_le(const uint8_t* p, int bytes)
+// Walks the entry headers of the archive as far as they can be read and
+// says whether one of them asks for a block size above LARGEST_BLOCK.
+bool asks_for_large_block()
 {
-    uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-    return v;
-}
-
-// Walks the entry headers as far as they can be read and says whether one of
-// them asks for a valid block size above LARGEST_BLOCK.
-bool asks_for_large_block(const uint8_t* data, size_t size)
-{
-    size_t at = 0;
-    while (at < size) {
-        size_t p = at + 10;  // length, solid and reset flags
-        for (int field = 0; field < 2; ++field) {
-            if (p + 2 > size) return false;
-            p += 2 + read_le(data + p, 2);
-        }
-        if (p + 20 > size) return false;
-        const uint64_t block = read_le(data + p + 16, 4);
-        if (block > LARGEST_BLOCK && block <= (256u << 20) && (block & (block - 1)) == 0) return true;
-        const uint64_t length = read_le(data + at, 8);
-        if (length == 0 || length > size - at) return false;
-        at += length;
-    }
-    return false;
+    const FileHandle archive = open_file(sandbox.archive.c_str(), FILE_READ, OPEN_EXISTING_FILE);
+    const int64_t size = file_length(archive);
+    EntryHeader header;
+    bool large = false;
+    for (int64_t at = 0; !large && at < size && read_entry_header(archive, at, &header) == nullptr &&
+                         check_entry_length(header, at, size) == nullptr;
+         at += static_cast<int64_t>(header.length))
+        large = header.block_size > LARGEST_BLOCK;
+    close_file(archive);
+    return large;
 }
 
 std::set<int> open_descriptors()
@@ -151,7 +140,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (asks_for_large_block(data, size)) return -1;
     // libFuzzer sets its own handler after start-up (unless -handle_xfsz=0).
     signal(SIGXFSZ, SIG_IGN);
     FILE* f = std::fopen(sandbox.archive.c_str(), "wb");
@@ -159,6 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::perror("archive_reader: writing the archive");
         std::abort();
     }
+    if (asks_for_large_block()) return -1;
     std::strcpy(archive_path, sandbox.archive.c_str());
 
     const std::set<int> open_before = open_descriptors();

@@ -67,12 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     reset_engine(BLOCK);
-    read_handle = open_file(scratch.entry.c_str(), FILE_READ, OPEN_EXISTING_FILE);
-    if (read_handle == NO_FILE) std::abort();
-    entry_data_offset = 8;
-    entry_data_end = int64_t(size - 4 + 8);
     try {
-        begin_decoding(false, BLOCK);
+        begin_reading_bare_entry(scratch.entry.c_str());
         while (piece_done < piece) decode_block(block_buffer, piece - piece_done < BLOCK ? piece - piece_done : BLOCK);
         end_decoding();
     } catch (const Failure&) {

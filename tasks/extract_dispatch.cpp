@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "archive/entry_reader.h"
-#include "archive/entry_writer.h"
 #include "archive/extractor.h"
 #include "archive/path_utils.h"
 #include "archive/settings.h"
@@ -17,17 +16,6 @@
 #include "tasks/task_master.h"
 
 namespace {
-
-// What the dispatch needs of one entry.
-struct EntryFacts {
-    int64_t offset = 0;
-    int64_t length = 0;
-    uint8_t reset = 1;
-    bool match = false;
-    std::string file;  // the stored path, the key of the output file
-    uint64_t piece_start = 0, piece_stop = 0;
-    uint8_t write_flag = 0;  // of its job: 0 decode only, 1 write, 2 write and end the file there
-};
 
 struct ArchiveReader {
     FileHandle handle = NO_FILE;
@@ -88,7 +76,8 @@ void join(std::vector<int>& parent, int a, int b)
     if (a != b) parent[std::max(a, b)] = std::min(a, b);
 }
 
-// The chains of entries to decode, each in archive order, longest first.
+}  // namespace
+
 std::vector<std::vector<int>> form_chains(std::vector<EntryFacts>& entries, std::vector<bool>& needed)
 {
     const int n = static_cast<int>(entries.size());
@@ -149,6 +138,8 @@ std::vector<std::vector<int>> form_chains(std::vector<EntryFacts>& entries, std:
     for (size_t k : order) sorted.push_back(std::move(chains[k]));
     return sorted;
 }
+
+namespace {
 
 // A task's place in the chain it works through.
 struct ChainCursor {

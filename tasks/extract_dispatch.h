@@ -6,8 +6,27 @@
 // together, as in one process). Each chain goes whole to one task, an entry
 // at a time; the longest chains go first.
 #pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
 
 struct TaskTable;
+
+// What the dispatch needs of one entry.
+struct EntryFacts {
+    int64_t offset = 0;
+    int64_t length = 0;
+    uint8_t reset = 1;
+    bool match = false;
+    std::string file;  // the stored path, the key of the output file
+    uint64_t piece_start = 0, piece_stop = 0;
+    uint8_t write_flag = 0;  // of its job: 0 decode only, 1 write, 2 write and end the file there
+};
+
+// The chains of entries to decode, each in archive order, longest (in
+// entry bytes) first; needed[i] says whether entry i is decoded at all.
+// Sets the write_flag of every entry that is written.
+std::vector<std::vector<int>> form_chains(std::vector<EntryFacts>& entries, std::vector<bool>& needed);
 
 // Hands the entries of the archive whose lower-cased file names match the
 // pattern (and the entries their solid runs need) to the tasks, for the

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "archive/entry_reader.h"
 #include "archive/entry_writer.h"
 #include "archive/extractor.h"
 #include "archive/path_utils.h"
@@ -160,9 +161,7 @@ int run_extract_worker()
 {
     ControlFile control;
     open_worker_control_file(control, EXTRACT_JOB_STRIDE);
-    read_handle = open_file(archive_path, FILE_READ, OPEN_EXISTING_FILE);
-    if (read_handle == NO_FILE) fail_with_line(std::string("Error: cannot open Archive file ") + archive_path + "\n");
-    error_archive_name = archive_path;
+    read_handle = open_archive_file(archive_path);
     archive_size = file_length(read_handle);
     poll_for_jobs(control, [&control] { run_extract_job(control); });
     close_file(read_handle);

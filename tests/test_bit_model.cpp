@@ -12,6 +12,7 @@
 #include "engine/block_decoder.h"
 #include "engine/entropy.h"
 #include "engine/entry_codec.h"
+#include "engine/entry_state.h"
 #include "engine/work_memory.h"
 #include "tests/test_support.h"
 
@@ -70,11 +71,11 @@ TEST(BitModel, FirstBitAfterResetIsEvenAndCountersStayInLimits)
     // Runs drive the counters to their tops; with noise on top, p stays in 82..65531.
     TempDir dir;
     reset_engine(1 << 20);
-    begin_entry(dir.file("limits"));
+    begin_bare_entry(dir.file("limits").c_str());
     for (uint8_t v : {0xFF, 0x5A, 0x00}) cm_encode(Bytes(200000, v).data(), 200000);
     EXPECT_EQ(p_of(255, 0xFF, 1), 65531);  // 8191 + 8191 + 16383 + 32766
     cm_encode(random_bytes(100000, 4).data(), 100000);
-    end_entry();
+    finish_entry("test");
     for (int node = 1; node < 256; ++node)
         for (int prev = 0; prev < 512; ++prev) {
             const int p = p_of(node, prev & 255, prev >> 8);
@@ -95,38 +96,38 @@ TEST(BitModel, SubBlocksLevelsAndRawDecision)
         if (n == 16385) measure_piece_entropy(data.data() + 16384, 1);
         const uint32_t expect_level = entropy_level;
         bit_model.reset();
-        begin_entry(dir.file("sub"));
+        begin_bare_entry(dir.file("sub").c_str());
         entropy_level = 800;
         cm_encode(data.data(), n);
         EXPECT_EQ(entropy_level, expect_level);
         EXPECT_EQ(raw_cursor - raw_buffer, 16384);
         EXPECT_EQ(0, std::memcmp(raw_buffer, data.data(), 16384));
         EXPECT_EQ(std::count(bit_model.table, bit_model.table + 69888, 0) == 69888, n == 16384);
-        end_entry();
+        finish_entry("test");
     }
 
     // With H = 8 a level of 787 becomes 791, modelled; 788 becomes 792, raw.
     Bytes uniform(SUBBLOCK_SIZE);
     for (size_t i = 0; i < uniform.size(); ++i) uniform[i] = static_cast<uint8_t>(i * 37);
     for (uint32_t start : {787u, 788u}) {
-        begin_entry(dir.file("level"));
+        begin_bare_entry(dir.file("level").c_str());
         entropy_level = start;
         cm_encode(uniform.data(), SUBBLOCK_SIZE);
         EXPECT_EQ(raw_cursor - raw_buffer, start == 788 ? SUBBLOCK_SIZE : 0);
-        end_entry();
+        finish_entry("test");
         EXPECT_EQ(entropy_level, start + 4);
     }
 
     // After a reset the previous byte is 0, so a first 0 counts as a repeat.
     bit_model.reset();
-    begin_entry(dir.file("run"));
+    begin_bare_entry(dir.file("run").c_str());
     std::vector<int> run_flags;
     for (uint8_t b : {0, 9, 9, 4}) {
         cm_encode(&b, 1);
         run_flags.push_back(bit_model.run_flag);
     }
     EXPECT_EQ(run_flags, std::vector<int>({1, 0, 1, 0}));
-    end_entry();
+    finish_entry("test");
 }
 
 TEST(BitModel, DecodersMirrorTheEncoderInEveryBuild)
@@ -151,26 +152,26 @@ TEST(BitModel, DecodersMirrorTheEncoderInEveryBuild)
             index.push_back(transform(record, transformed.back()));
         }
     reset_engine(1 << 20);
-    begin_entry(paths[0]);
+    begin_bare_entry(paths[0].c_str());
     cm_encode(data.data(), int32_t(data.size()));
     cm_encode(data.data() + 1000, 5000);
-    end_entry();
+    finish_entry("test");
     uint64_t digest = 0xCBF29CE484222325ull;
     for (uint8_t byte : read_file_bytes(paths[0])) digest = (digest ^ byte) * 0x100000001B3ull;
     EXPECT_EQ(digest, 0x51f965988969f47full) << std::hex << digest;
-    begin_entry(paths[1]);
+    begin_bare_entry(paths[1].c_str());
     for (const Bytes& t : transformed) cm_encode(t.data(), int32_t(t.size()));
-    end_entry();
+    finish_entry("test");
 
     bit_model.reset();
-    begin_reading(paths[0]);
+    begin_reading_bare_entry(paths[0].c_str());
     Bytes out(data.size());
     uint32_t counts[256] = {};
     cm_decode_bytes(out.data(), int32_t(data.size()), counts);
     EXPECT_TRUE(out == data);
     cm_decode_bytes(out.data(), 5000, counts);
-    end_reading();
-    begin_reading(paths[1]);
+    close_file(read_handle);
+    begin_reading_bare_entry(paths[1].c_str());
     for (size_t r = 0; r < records.size(); ++r) {
         // to_work: result in work_buffer, transformed bytes at the place.
         const size_t n = records[r].size();
@@ -180,7 +181,7 @@ TEST(BitModel, DecodersMirrorTheEncoderInEveryBuild)
         ASSERT_TRUE(n == 0 || std::memcmp(to_work ? work_buffer : place, records[r].data(), n) == 0) << r;
         ASSERT_TRUE(n == 0 || std::memcmp(to_work ? place : work_buffer, transformed[r].data(), n) == 0);
     }
-    end_reading();
+    close_file(read_handle);
 }
 
 TEST(BlockDecoder, InverseTransformAndItsDamage)

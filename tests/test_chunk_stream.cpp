@@ -3,6 +3,7 @@
 
 #include "engine/chunk_stream.h"
 #include "engine/entry_codec.h"
+#include "engine/entry_state.h"
 #include "engine/range_coder.h"
 #include "tests/test_support.h"
 
@@ -15,8 +16,8 @@ TEST(ChunkStream, EmptyEntryIsFiveZeroCodedBytes)
     // The length 16 over the header, then a last coded chunk of five zeros
     // and no raw chunk.
     TempDir dir;
-    begin_entry(dir.file("empty"));
-    end_entry();
+    begin_bare_entry(dir.file("empty").c_str());
+    finish_entry("test");
     EXPECT_EQ(read_file_bytes(dir.file("empty")), Bytes({16, 0, 0, 0, 0, 0, 0, 0, 3, 4, 0, 0, 0, 0, 0, 0}));
 }
 
@@ -27,9 +28,9 @@ TEST(ChunkStream, RawStreamLayoutsAtTheChunkBoundary)
     TempDir dir;
     for (uint32_t n : {65536u, 65537u}) {
         const std::string path = dir.file("raw" + std::to_string(n));
-        begin_entry(path);
+        begin_bare_entry(path.c_str());
         for (uint32_t i = 0; i < n; ++i) put_raw_byte(static_cast<uint8_t>(i * 7));
-        end_entry();
+        finish_entry("test");
         const Bytes c = read_file_bytes(path);
         const size_t coded_last = 8 + 1 + 65536, raw_last = coded_last + 3 + 5;
         EXPECT_EQ(c[8], CHUNK_RAW_FULL);
@@ -40,9 +41,9 @@ TEST(ChunkStream, RawStreamLayoutsAtTheChunkBoundary)
         }
         EXPECT_EQ(c[0] | c[1] << 8 | c[2] << 16, int(c.size()));  // the entry's length
 
-        begin_reading(path);
+        begin_reading_bare_entry(path.c_str());
         for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(get_raw_byte(), static_cast<uint8_t>(i * 7));
-        end_reading();
+        close_file(read_handle);
     }
 }
 
@@ -52,30 +53,30 @@ TEST(ChunkStream, ValueStraddlingRawChunksAcrossCodedChunks)
     // split between the two raw chunks, with the coded chunks between them.
     TempDir dir;
     const std::string path = dir.file("straddle");
-    begin_entry(path);
+    begin_bare_entry(path.c_str());
     for (int i = 0; i < 65534; ++i) put_raw_byte(1);
     put_raw_u32(0x11223344);
     for (int i = 0; i < 70000 * 8; ++i) range_encode_direct_bit((i * 2654435761u) >> 31);
     put_raw_u32(0xA1B2C3D4);
-    end_entry();
+    finish_entry("test");
     const Bytes c = read_file_bytes(path);
     EXPECT_EQ(c[8], CHUNK_RAW_FULL);
     EXPECT_EQ(c[8 + 1 + 65536], CHUNK_CODED_FULL);
     EXPECT_EQ(c[8 + 2 * (1 + 65536)], CHUNK_CODED_LAST);
 
-    begin_reading(path);
+    begin_reading_bare_entry(path.c_str());
     for (int i = 0; i < 65534; ++i) ASSERT_EQ(get_raw_byte(), 1);
     EXPECT_EQ(get_raw_u32(), 0x11223344u);
     for (int i = 0; i < 70000 * 8; ++i)
         ASSERT_EQ(range_decode_direct_bit(), static_cast<int>((i * 2654435761u) >> 31)) << i;
     EXPECT_EQ(get_raw_u32(), 0xA1B2C3D4u);
-    end_reading();
+    close_file(read_handle);
 }
 
 TEST(ChunkStream, CarryTurnsHeldBackFFBytesIntoZeros)
 {
     TempDir dir;
-    begin_entry(dir.file("carry"));
+    begin_bare_entry(dir.file("carry").c_str());
     // The first shift sends the initial cache byte 0 and holds 0x12; two
     // 0xFF bytes are held behind it until a carry arrives.
     for (uint64_t low : {0x12345678ull, 0xFF000000ull, 0xFFABCDEFull}) {
@@ -88,7 +89,7 @@ TEST(ChunkStream, CarryTurnsHeldBackFFBytesIntoZeros)
     EXPECT_EQ(Bytes(coded_buffer, coded_cursor), Bytes({0x00, 0x13, 0x00, 0x00}));
     EXPECT_EQ(rc_cache, 0x05);
     EXPECT_EQ(rc_cache_size, 1u);
-    end_entry();
+    finish_entry("test");
 }
 
 TEST(ChunkStream, ProgressLineShowsTheLast32Characters)
@@ -107,20 +108,20 @@ TEST(ChunkStream, DamagedEntriesAreReported)
     // last chunk (13 bytes) ends the entry.
     TempDir dir;
     const std::string path = dir.file("damaged");
-    begin_entry(path);
+    begin_bare_entry(path.c_str());
     for (int i = 0; i < 10; ++i) put_raw_byte(static_cast<uint8_t>(i));
     for (int i = 0; i < 64; ++i) range_encode_direct_bit(i & 1);
-    end_entry();
+    finish_entry("test");
     const Bytes whole = read_file_bytes(path);
     EXPECT_DAMAGED_BECAUSE(
         {
-            begin_reading(path);
+            begin_reading_bare_entry(path.c_str());
             for (int i = 0; i < 11; ++i) get_raw_byte();
         },
         "a stream ends before its data");
     EXPECT_DAMAGED_BECAUSE(
         {
-            begin_reading(path);
+            begin_reading_bare_entry(path.c_str());
             entry_data_end -= 1;
             get_raw_byte();
         },
@@ -133,7 +134,7 @@ TEST(ChunkStream, DamagedEntriesAreReported)
         write_file_bytes(path, Bytes(whole.begin(), whole.end() - cut));
         EXPECT_DAMAGED_BECAUSE(
             {
-                begin_reading(path);
+                begin_reading_bare_entry(path.c_str());
                 entry_data_end = INT64_MAX;
                 get_raw_byte();
             },
@@ -142,5 +143,5 @@ TEST(ChunkStream, DamagedEntriesAreReported)
     Bytes bad_tag = whole;
     bad_tag[8] = 7;
     write_file_bytes(path, bad_tag);
-    EXPECT_DAMAGED_BECAUSE(begin_reading(path), "unknown chunk tag");
+    EXPECT_DAMAGED_BECAUSE(begin_reading_bare_entry(path.c_str()), "unknown chunk tag");
 }

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <tuple>
 
-#include "engine/block_analyser.h"
 #include "engine/entry_codec.h"
 #include "engine/entry_state.h"
 #include "engine/media_params.h"
@@ -28,27 +27,27 @@ using RecordList = std::vector<std::tuple<int, uint32_t, int>>;
 void encode_entry(const std::string& path, const Bytes& data, uint32_t b)
 {
     allocate_work_memory(int32_t(b));
-    begin_entry(path);
+    begin_bare_entry(path.c_str());
     input_size = int64_t(data.size());
     for (size_t done = 0; done < data.size(); done += b) {
         const uint32_t n = uint32_t(std::min<size_t>(b, data.size() - done));
         std::memcpy(block_buffer, data.data() + done, n);
         encode_block(block_buffer, n);
     }
-    end_entry();
+    finish_entry("test");
 }
 
 Bytes decode_entry(const std::string& path, size_t size, uint32_t b)
 {
     allocate_work_memory(int32_t(b));
-    begin_reading(path);
+    begin_reading_bare_entry(path.c_str());
     Bytes out;
     while (out.size() < size) {
         const uint32_t n = uint32_t(std::min<size_t>(b, size - out.size()));
         decode_block(block_buffer, n);
         out.insert(out.end(), block_buffer, block_buffer + n);
     }
-    end_reading();
+    close_file(read_handle);
     return out;
 }
 
@@ -59,7 +58,7 @@ RecordList record_list(const std::string& path, uint32_t block_bytes)
         decode_generic_record, decode_stride_record_bare, decode_dna_record, decode_audio_record,
         decode_image_record};
     allocate_work_memory(1 << 20);
-    begin_reading(path);
+    begin_reading_bare_entry(path.c_str());
     RecordList records;
     for (uint32_t pos = 0; pos < block_bytes; pos += std::get<1>(records.back())) {
         const int type = get_raw_byte();
@@ -67,7 +66,7 @@ RecordList record_list(const std::string& path, uint32_t block_bytes)
         const uint32_t len = decoders[type](block_buffer + pos, block_bytes - pos);
         records.push_back({type, len, type == RECORD_DNA ? dna_packed_flag : type ? 0 : x86_flag});
     }
-    end_reading();
+    close_file(read_handle);
     return records;
 }
 
@@ -156,7 +155,7 @@ TEST_F(Records, RunTypesMapToRecordTypes)
     data.insert(data.end(), dna.begin(), dna.end());
     allocate_work_memory(1 << 20);
     std::memcpy(block_buffer, data.data(), data.size());
-    begin_entry(path);
+    begin_bare_entry(path.c_str());
     RecordList expect;
     uint32_t at = 0;
     for (const auto& r : runs) {
@@ -167,7 +166,7 @@ TEST_F(Records, RunTypesMapToRecordTypes)
         expect.push_back({r[5], uint32_t(r[0]), r[6]});
         at += uint32_t(r[0]);
     }
-    end_entry();
+    finish_entry("test");
     sample_bytes = 1;
     channel_count = 7;
     EXPECT_EQ(record_list(path, at), expect);
@@ -236,13 +235,13 @@ TEST_F(Records, DamagedRecordsAreReported)
     };
     for (const auto& [fields, reason] : cases) {
         allocate_work_memory(1 << 20);
-        begin_entry(path);
+        begin_bare_entry(path.c_str());
         for (const auto& [kind, value] : fields) {
             if (kind == 'b') put_raw_byte(uint8_t(value));
             if (kind == 'w') put_raw_u32(value);
             if (kind == '1') range_encode_direct_bit(int(value));
         }
-        end_entry();
+        finish_entry("test");
         EXPECT_DAMAGED_BECAUSE(decode_entry(path, 600, 1 << 20), reason);
     }
 }

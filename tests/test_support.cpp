@@ -6,9 +6,7 @@
 #include <stdexcept>
 
 #include "engine/dna_codons.h"
-#include "engine/entry_codec.h"
-#include "engine/entry_state.h"
-#include "engine/work_memory.h"
+#include "platform/native_paths.h"
 #include "platform/system_info.h"
 
 namespace test_support {
@@ -44,42 +42,6 @@ std::vector<uint8_t> own_program_bytes()
     char path[PLATFORM_PATH_LIMIT + 1];
     if (!get_program_path(path, sizeof path)) throw std::runtime_error("cannot find the running program");
     return read_file_bytes(path);
-}
-
-void begin_entry(const std::string& path)
-{
-    write_handle = open_file(path.c_str(), FILE_READ_WRITE, CREATE_OR_TRUNCATE);
-    if (write_handle == NO_FILE) throw std::runtime_error("cannot create " + path);
-    // Eight zero bytes stand for the entry header: finish_entry writes the
-    // entry's length there.
-    const uint8_t header[8] = {};
-    write_file(write_handle, header, 8);
-    entry_offset = 0;
-    entry_length = 8;
-    piece_start = 0;
-    begin_encoding(false, 0);
-}
-
-void end_entry()
-{
-    close_file(read_handle);
-    finish_entry("test");
-}
-
-void begin_reading(const std::string& path)
-{
-    read_handle = open_file(path.c_str(), FILE_READ, OPEN_EXISTING_FILE);
-    if (read_handle == NO_FILE) throw std::runtime_error("cannot open " + path);
-    entry_offset = 0;
-    entry_data_offset = 8;
-    entry_data_end = file_length(read_handle);
-    begin_decoding(false, block_size);
-}
-
-void end_reading()
-{
-    close_file(read_handle);
-    entry_data_end = INT64_MAX;
 }
 
 std::vector<uint8_t> read_file_bytes(const std::string& path)

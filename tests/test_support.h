@@ -1,5 +1,4 @@
-// Shared fixtures for the tests: temporary directories, a way to write one
-// archive entry's streams into a real file and read them back, and samples.
+// Shared fixtures for the tests: temporary directories, files and samples.
 #pragma once
 #include <cstdint>
 #include <random>
@@ -46,17 +45,6 @@ public:
 private:
     std::string path_;
 };
-
-// Writing one entry whose header is just its 8-byte length: opens path as
-// the archive (write_handle), writes the zero length, starts the range
-// encoder. The test then codes into the streams and calls end_entry().
-void begin_entry(const std::string& path);
-// finish_entry() with an input handle that is not open.
-void end_entry();
-// Reading it back: opens path as read_handle, entry_data_offset = 8,
-// entry_data_end = the file's size, and starts the range decoder.
-void begin_reading(const std::string& path);
-void end_reading();
 
 std::vector<uint8_t> read_file_bytes(const std::string& path);
 // The bytes of the running test program (x86 machine code).
