@@ -7,8 +7,7 @@
 
 #include "archive/path_utils.h"
 #include "archive/settings.h"
-#include "engine/block_analyser.h"
-#include "engine/dna_codons.h"
+#include "engine/entry_codec.h"
 #include "engine/error.h"
 #include "engine/settings.h"
 #include "platform/system_info.h"
@@ -117,8 +116,6 @@ void exit_path_too_long(const char* path)
 
 void init_program_globals()
 {
-    block_analyser_construct(&block_analyser);
-
     char program[PLATFORM_PATH_LIMIT + 1];
     if (get_program_path(program, sizeof program)) copy_path(exe_name, sizeof exe_name, last_component_trimmed(program));
     processor_count = get_processor_count();
@@ -131,7 +128,7 @@ void init_program_globals()
     if (get_current_directory(work_dir, sizeof work_dir) &&
         !join_path(control_path, sizeof control_path, work_dir, "master.tmp"))
         control_path[0] = 0;
-    dna_build_trie();
+    start_engine();
 }
 
 int parse_switches(int argc, char** argv, int start, char cmd)

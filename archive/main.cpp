@@ -18,8 +18,6 @@
 #include "archive/input_collection.h"
 #include "archive/path_utils.h"
 #include "archive/settings.h"
-#include "engine/block_analyser.h"
-#include "engine/dna_codons.h"
 #include "engine/entry_state.h"
 #include "engine/error.h"
 #include "engine/settings.h"

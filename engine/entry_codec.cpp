@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/block_analyser.h"
+#include "engine/dna_codons.h"
 #include "engine/entropy.h"
 #include "engine/entry_state.h"
 #include "engine/error.h"
@@ -15,6 +16,12 @@
 #include "engine/records.h"
 #include "engine/settings.h"
 #include "engine/work_memory.h"
+
+void start_engine()
+{
+    block_analyser_construct(&block_analyser);
+    dna_build_trie();
+}
 
 void begin_encoding(bool reset, uint32_t b)
 {

@@ -10,6 +10,10 @@
 #pragma once
 #include <cstdint>
 
+// Once at the start of a process, before any entry: the block analysis and
+// the codon trie.
+void start_engine();
+
 // reset: working memory for block size b with fresh models and LZP
 // history; otherwise the entry continues the state of the entry before it
 // (a solid run). Starts the range coder and both stream buffers.

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/dna_codons.h"
 #include "engine/entry_codec.h"
 #include "engine/entry_state.h"
 #include "engine/error.h"
@@ -40,7 +39,7 @@ void remove_scratch()
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    dna_build_trie();
+    start_engine();
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/zendal-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {

@@ -78,12 +78,12 @@ void join(std::vector<int>& parent, int a, int b)
 
 }  // namespace
 
-std::vector<std::vector<int>> form_chains(std::vector<EntryFacts>& entries, std::vector<bool>& needed)
+std::vector<std::vector<int>> form_chains(std::vector<EntryFacts>& entries)
 {
     const int n = static_cast<int>(entries.size());
     // An entry is decoded when it is written, or when a later entry of its
     // solid run (reset flag 0) is decoded and continues its state.
-    needed.assign(entries.size(), false);
+    std::vector<bool> needed(entries.size(), false);
     for (int i = n - 1; i >= 0; --i)
         needed[i] = entries[i].match || (i + 1 < n && needed[i + 1] && entries[i + 1].reset == 0);
     std::vector<int> parent(entries.size());
@@ -170,8 +170,7 @@ void dispatch_solid_runs(TaskTable& table, const char* pattern)
     Failure damage;
     bool damaged = false;
     std::vector<EntryFacts> entries = walk_archive(pattern, &damage, &damaged);
-    std::vector<bool> needed;
-    const std::vector<std::vector<int>> chains = form_chains(entries, needed);
+    const std::vector<std::vector<int>> chains = form_chains(entries);
     if (!chains.empty()) post_chains(table, entries, chains);
     if (damaged) {
         // The entries before the damage are extracted, then the run fails

@@ -23,10 +23,9 @@ struct EntryFacts {
     uint8_t write_flag = 0;  // of its job: 0 decode only, 1 write, 2 write and end the file there
 };
 
-// The chains of entries to decode, each in archive order, longest (in
-// entry bytes) first; needed[i] says whether entry i is decoded at all.
-// Sets the write_flag of every entry that is written.
-std::vector<std::vector<int>> form_chains(std::vector<EntryFacts>& entries, std::vector<bool>& needed);
+// The chains of entries to decode, each in archive order, longest (in entry
+// bytes) first; sets the write_flag of every entry that is written.
+std::vector<std::vector<int>> form_chains(std::vector<EntryFacts>& entries);
 
 // Hands the entries of the archive whose lower-cased file names match the
 // pattern (and the entries their solid runs need) to the tasks, for the

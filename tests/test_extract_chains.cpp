@@ -23,8 +23,7 @@ EntryFacts entry(const char* file, bool match, uint8_t reset, uint64_t start, ui
 // The chains of entries, with the write flag of each entry after them.
 std::pair<Chains, std::vector<int>> chains_and_flags(std::vector<EntryFacts> entries)
 {
-    std::vector<bool> needed;
-    std::pair<Chains, std::vector<int>> out = {form_chains(entries, needed), {}};
+    std::pair<Chains, std::vector<int>> out = {form_chains(entries), {}};
     for (const EntryFacts& e : entries) out.second.push_back(e.write_flag);
     return out;
 }

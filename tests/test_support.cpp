@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "engine/dna_codons.h"
+#include "engine/entry_codec.h"
 #include "platform/native_paths.h"
 #include "platform/system_info.h"
 
@@ -93,10 +93,10 @@ std::vector<uint8_t> text_bytes(size_t n, uint32_t seed)
 
 namespace {
 
-// What the program's start-up sets up once: the codon trie.
+// What the program's start-up sets up once.
 class StartUp : public testing::Environment {
 public:
-    void SetUp() override { dna_build_trie(); }
+    void SetUp() override { start_engine(); }
 };
 
 const testing::Environment* const start_up = testing::AddGlobalTestEnvironment(new StartUp);
