@@ -55,7 +55,7 @@ Sandbox sandbox;
 // says whether one of them asks for a block size above LARGEST_BLOCK.
 bool asks_for_large_block()
 {
-    const FileHandle archive = open_file(sandbox.archive.c_str(), FILE_READ, OPEN_EXISTING_FILE);
+    FileHandle archive = open_file(sandbox.archive.c_str(), FILE_READ, OPEN_EXISTING_FILE);
     const int64_t size = file_length(archive);
     EntryHeader header;
     bool large = false;
