@@ -30,10 +30,6 @@ enum FileDisposition : int {
     OPEN_OR_CREATE,       // open, or create when missing; never truncates
 };
 
-// Copies path into out (cap bytes) with every separator turned into the
-// platform's own ('/' on Linux, '\\' on Windows).
-// Returns false when it does not fit.
-bool to_native_path(const char* path, char* out, size_t cap);
 
 // Opens path; returns NO_FILE on failure (also for a path longer than
 // PLATFORM_PATH_LIMIT), and for anything but a regular file (a directory, a

@@ -13,18 +13,6 @@
 
 #include <shellapi.h>
 
-bool to_native_path(const char* path, char* out, size_t cap)
-{
-    size_t i = 0;
-    for (; path[i] != 0; ++i) {
-        if (i + 1 >= cap) return false;
-        out[i] = path[i] == '/' ? '\\' : path[i];
-    }
-    if (cap == 0) return false;
-    out[i] = 0;
-    return true;
-}
-
 namespace {
 
 HANDLE raw(FileHandle h) { return static_cast<HANDLE>(h); }

@@ -24,3 +24,17 @@ constexpr size_t PLATFORM_PATH_LIMIT = 4095;
 // terminator excluded. Every archive reader refuses entries beyond it, so
 // the writer never stores one.
 constexpr size_t PATH_LIMIT = 260;
+
+// Copies path into out (cap bytes) with every separator, '/' or '\\', turned
+// into the platform's own. Returns false when it does not fit.
+inline bool to_native_path(const char* path, char* out, size_t cap)
+{
+    size_t i = 0;
+    for (; path[i] != 0; ++i) {
+        if (i + 1 >= cap) return false;
+        out[i] = path[i] == '/' || path[i] == '\\' ? PATH_SEPARATOR : path[i];
+    }
+    if (cap == 0) return false;
+    out[i] = 0;
+    return true;
+}

@@ -84,14 +84,8 @@ std::string bmp_file(uint32_t width, uint32_t height)
     return s;
 }
 
-class PieceContext : public ProgramTest {
+class PieceContext : public TaskProgramTest {
 protected:
-    void SetUp() override
-    {
-        if (program_is_emulated())
-            GTEST_SKIP() << "qemu-user cannot follow the copies of the program that a master starts";
-    }
-
     // Packs `file` in one process and with each task count: every archive
     // made with tasks is at most 2 % larger than the one of one process, and
     // extracts byte for byte in one process and with tasks.

@@ -93,4 +93,15 @@ protected:
     const std::string home_ = std::filesystem::canonical(temp_.path()).string();
 };
 
+// Runs with tasks: skipped where the program runs under a user-mode
+// emulator, which cannot follow the copies of itself that a master starts.
+class TaskProgramTest : public ProgramTest {
+protected:
+    void SetUp() override
+    {
+        if (program_is_emulated())
+            GTEST_SKIP() << "qemu-user cannot follow the copies of the program that a master starts";
+    }
+};
+
 }  // namespace program_test

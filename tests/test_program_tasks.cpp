@@ -35,14 +35,8 @@ bool wait_until(const std::function<bool()>& condition, int seconds = 60)
     return true;
 }
 
-class TaskRuns : public ProgramTest {
+class TaskRuns : public TaskProgramTest {
 protected:
-    void SetUp() override
-    {
-        if (program_is_emulated())
-            GTEST_SKIP() << "qemu-user cannot follow the copies of the program that a master starts";
-    }
-
     // Every file below home_ that a run with tasks leaves behind: the
     // control file and part files (the archive's name and a number).
     Lines run_files(const std::string& archive) const
