@@ -36,7 +36,7 @@ struct PartReader {
 // The key of a stored file: its directory and name as an entry holds them.
 std::string stored_key(const char* dir, const char* name)
 {
-    return std::string(dir) + '\n' + name;
+    return std::string(dir) + '\0' + name;  // no stored name holds a zero byte
 }
 
 // One entry of a part file.
