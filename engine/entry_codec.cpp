@@ -105,6 +105,30 @@ void begin_reading_bare_entry(const char* path)
     begin_decoding(false, block_size);
 }
 
+void encode_bare_entry(const char* path, const uint8_t* data, size_t size, uint32_t b)
+{
+    begin_bare_entry(path);
+    input_size = static_cast<int64_t>(size);
+    for (size_t done = 0; done < size; done += b) {
+        const uint32_t n = static_cast<uint32_t>(size - done < b ? size - done : b);
+        std::memcpy(block_buffer, data + done, n);
+        encode_block(block_buffer, n);
+    }
+    finish_entry(path);
+}
+
+void decode_bare_entry(const char* path, uint8_t* out, size_t size, uint32_t b)
+{
+    begin_reading_bare_entry(path);
+    for (size_t done = 0; done < size; done += b) {
+        const uint32_t n = static_cast<uint32_t>(size - done < b ? size - done : b);
+        decode_block(block_buffer, n);
+        if (out != nullptr) std::memcpy(out + done, block_buffer, n);
+    }
+    end_decoding();
+    close_file(read_handle);
+}
+
 void reset_engine(uint32_t b)
 {
     // The coder, the streams and their read positions need no reset here:

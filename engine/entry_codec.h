@@ -8,6 +8,7 @@
 // entry's chunks in read_handle; then begin_decoding, decode_block for each
 // block in order, end_decoding.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 // Once at the start of a process, before any entry: the block analysis and
@@ -51,6 +52,14 @@ void end_decoding();
 // and begins the decoding of all its chunks.
 void begin_bare_entry(const char* path);
 void begin_reading_bare_entry(const char* path);
+
+// A whole bare entry at once, the way the entry writer and the extractor
+// code a piece: size bytes in blocks of b bytes. The encoding starts from the
+// models as they are and ends the entry; the decoding (into out, or nowhere
+// when out is null) checks the streams are used up and closes read_handle.
+// Working memory for block size b is the caller's.
+void encode_bare_entry(const char* path, const uint8_t* data, size_t size, uint32_t b);
+void decode_bare_entry(const char* path, uint8_t* out, size_t size, uint32_t b);
 
 // The engine as a fresh process has it, with working memory for block size
 // b: models, LZP history, entropy level, media values, block analysis and

@@ -15,7 +15,6 @@
 #include "engine/entry_codec.h"
 #include "engine/entry_state.h"
 #include "engine/error.h"
-#include "engine/work_memory.h"
 
 namespace {
 
@@ -67,11 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     reset_engine(BLOCK);
     try {
-        begin_reading_bare_entry(scratch.entry.c_str());
-        while (piece_done < piece) decode_block(block_buffer, piece - piece_done < BLOCK ? piece - piece_done : BLOCK);
-        end_decoding();
+        decode_bare_entry(scratch.entry.c_str(), nullptr, piece, BLOCK);
     } catch (const Failure&) {
+        close_file(read_handle);
     }
-    close_file(read_handle);
     return 0;
 }

@@ -27,27 +27,14 @@ using RecordList = std::vector<std::tuple<int, uint32_t, int>>;
 void encode_entry(const std::string& path, const Bytes& data, uint32_t b)
 {
     allocate_work_memory(int32_t(b));
-    begin_bare_entry(path.c_str());
-    input_size = int64_t(data.size());
-    for (size_t done = 0; done < data.size(); done += b) {
-        const uint32_t n = uint32_t(std::min<size_t>(b, data.size() - done));
-        std::memcpy(block_buffer, data.data() + done, n);
-        encode_block(block_buffer, n);
-    }
-    finish_entry("test");
+    encode_bare_entry(path.c_str(), data.data(), data.size(), b);
 }
 
 Bytes decode_entry(const std::string& path, size_t size, uint32_t b)
 {
     allocate_work_memory(int32_t(b));
-    begin_reading_bare_entry(path.c_str());
-    Bytes out;
-    while (out.size() < size) {
-        const uint32_t n = uint32_t(std::min<size_t>(b, size - out.size()));
-        decode_block(block_buffer, n);
-        out.insert(out.end(), block_buffer, block_buffer + n);
-    }
-    close_file(read_handle);
+    Bytes out(size);
+    decode_bare_entry(path.c_str(), out.data(), size, b);
     return out;
 }
 
