@@ -204,13 +204,10 @@ void extract_archive(const char* pattern)
         read_entry(true);
         if (entry_offset == 0 && !entry_reset_flag)
             fail_damaged("an entry continues a solid run that was not decoded before it");
-        const int match = entry_matches_wildcard(entry_dir, entry_name, pattern);
+        const bool match = entry_matches_wildcard(entry_dir, entry_name, pattern);
         const uint64_t length = entry_length;
-        if (solid_flag != 0) {
-            entry_write_flag = static_cast<uint8_t>(match);
-            extract_entry();
-        } else if (match) {
-            entry_write_flag = 1;
+        if (solid_flag != 0 || match) {
+            entry_write_flag = match ? 1 : 0;
             extract_entry();
         }
         entry_offset += static_cast<int64_t>(length);

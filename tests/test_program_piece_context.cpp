@@ -23,18 +23,9 @@ void put_le(std::string& s, size_t at, uint32_t v, int bytes)
 std::string wave_file(size_t frames, size_t tail)
 {
     const uint32_t data = static_cast<uint32_t>(4 * frames);
-    std::string s(44, '\0');
-    s.replace(0, 4, "RIFF");
+    // PCM, 2 channels, 44100 frames a second, 4 bytes a frame, 16 bits.
+    std::string s("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xAC\0\0\x10\xB1\x02\0\x04\0\x10\0data\0\0\0\0", 44);
     put_le(s, 4, 36 + data, 4);
-    s.replace(8, 8, "WAVEfmt ");
-    put_le(s, 16, 16, 4);
-    put_le(s, 20, 1, 2);
-    put_le(s, 22, 2, 2);
-    put_le(s, 24, 44100, 4);
-    put_le(s, 28, 4 * 44100, 4);
-    put_le(s, 32, 4, 2);
-    put_le(s, 34, 16, 2);
-    s.replace(36, 4, "data");
     put_le(s, 40, data, 4);
     s.resize(44 + 4 * frames + tail, '\0');
     std::mt19937 rng(7);
@@ -60,14 +51,9 @@ std::string bmp_file(uint32_t width, uint32_t height)
 {
     const uint32_t pixels = 3 * width * height;
     std::string s(56, '\0');
-    s.replace(0, 2, "BM");
-    put_le(s, 2, 56 + pixels, 4);
-    put_le(s, 10, 56, 4);
-    put_le(s, 14, 40, 4);
-    put_le(s, 18, width, 4);
-    put_le(s, 22, height, 4);
-    put_le(s, 26, 1, 2);
-    put_le(s, 28, 24, 2);
+    const uint32_t fields[][3] = {{0, 0x4D42, 2}, {2, 56 + pixels, 4}, {10, 56, 4}, {14, 40, 4},
+                                  {18, width, 4}, {22, height, 4},     {26, 1, 2},  {28, 24, 2}};
+    for (const auto& f : fields) put_le(s, f[0], f[1], static_cast<int>(f[2]));
     s.reserve(56 + pixels);
     std::mt19937 rng(11);
     double phase[3] = {0, 1, 2};

@@ -82,6 +82,12 @@ protected:
 
     std::vector<ChildProcess> workers(const BackgroundRun& master) const { return children_of(master.pid); }
 
+    bool all_workers_ended(const BackgroundRun& master) const
+    {
+        const std::vector<ChildProcess> c = workers(master);
+        return std::all_of(c.begin(), c.end(), [](const ChildProcess& p) { return p.ended; });
+    }
+
     // True when one of the master's workers holds the file open.
     bool a_worker_holds_open(const BackgroundRun& master, const std::string& rel) const
     {
@@ -362,10 +368,7 @@ TEST_F(TaskRuns, TasksWhoseWorkersEndedAreStartedAgain)
         std::fputc(2, control);
         std::fclose(control);
     }
-    ASSERT_TRUE(wait_until([&] {
-        const std::vector<ChildProcess> c = workers(master);
-        return std::all_of(c.begin(), c.end(), [](const ChildProcess& p) { return p.ended; });
-    }));
+    ASSERT_TRUE(wait_until([&] { return all_workers_ended(master); }));
     kill(master.pid, SIGCONT);
     const Outcome r = finish_program(master);
     EXPECT_EQ(r.code, 0) << r.out;
@@ -386,10 +389,7 @@ TEST_F(TaskRuns, TasksWhoseWorkersEndedAreStartedAgain)
     kill(master.pid, SIGSTOP);
     ASSERT_TRUE(wait_until([&] { return status_bytes(1) == std::string(1, '\0'); }));
     for (const ChildProcess& c : workers(master)) kill(c.pid, SIGKILL);
-    ASSERT_TRUE(wait_until([&] {
-        const std::vector<ChildProcess> c = workers(master);
-        return std::all_of(c.begin(), c.end(), [](const ChildProcess& p) { return p.ended; });
-    }));
+    ASSERT_TRUE(wait_until([&] { return all_workers_ended(master); }));
     kill(master.pid, SIGCONT);
     const Outcome x = finish_program(master);
     EXPECT_EQ(lines_of(x.out).back(), " OK! ") << x.out;
@@ -414,11 +414,7 @@ TEST_F(TaskRuns, AWorkerIdleTooLongEndsAndIsStartedAgain)
     for (size_t i = 0; i < idle.size(); ++i)
         EXPECT_LT(cpu_seconds(idle[i].pid) - before[i], 0.2) << "an idle worker spins";
     // Both workers give their tasks up on their own after their idle limit.
-    const bool ended = wait_until(
-        [&] {
-            const std::vector<ChildProcess> c = workers(master);
-            return std::all_of(c.begin(), c.end(), [](const ChildProcess& p) { return p.ended; });
-        },
+    const bool ended = wait_until([&] { return all_workers_ended(master); },
         // About a minute and a half on a quiet machine; other load stretches
         // every pause between polls, and the limit is counted in polls.
         480);
