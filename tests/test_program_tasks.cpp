@@ -404,7 +404,8 @@ TEST_F(TaskRuns, AWorkerIdleTooLongEndsAndIsStartedAgain)
     ASSERT_TRUE(wait_until([&] { return workers(master).size() == 2 && status_bytes(2) == "\x01\x01"; }));
     kill(master.pid, SIGSTOP);
     // Idle workers rest: once both tasks are idle, each worker takes only a
-    // small part of a processor while it waits.
+    // small part of a processor while it waits (a spinning one takes all of
+    // it; the margin is for the sanitizer build next to other tests).
     ASSERT_TRUE(wait_until([&] { return status_bytes(2) == std::string(2, '\0'); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const std::vector<ChildProcess> idle = workers(master);
@@ -412,7 +413,7 @@ TEST_F(TaskRuns, AWorkerIdleTooLongEndsAndIsStartedAgain)
     for (const ChildProcess& c : idle) before.push_back(cpu_seconds(c.pid));
     std::this_thread::sleep_for(std::chrono::seconds(2));
     for (size_t i = 0; i < idle.size(); ++i)
-        EXPECT_LT(cpu_seconds(idle[i].pid) - before[i], 0.2) << "an idle worker spins";
+        EXPECT_LT(cpu_seconds(idle[i].pid) - before[i], 0.5) << "an idle worker spins";
     // Both workers give their tasks up on their own after their idle limit.
     const bool ended = wait_until([&] { return all_workers_ended(master); },
         // About a minute and a half on a quiet machine; other load stretches
