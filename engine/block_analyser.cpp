@@ -1,7 +1,5 @@
 #include "engine/block_analyser.h"
 
-#include <cstdint>
-
 #include "engine/entry_state.h"
 #include "engine/media_params.h"
 #include "engine/size_estimator.h"
@@ -14,14 +12,8 @@ BlockAnalyser block_analyser = {0, 0, 0, 0, 0};
 
 void block_analyser_construct(BlockAnalyser* analyser)
 {
-    analyser->file_kind = 0;
-    analyser->block_kind = 0;
-    analyser->media_bytes_left = 0;
-    analyser->bytes_before = 0;
-    analyser->bytes_after = 0;
+    *analyser = BlockAnalyser{};
 }
-
-void block_analyser_destroy(BlockAnalyser*) {}
 
 namespace {
 
@@ -135,12 +127,7 @@ int32_t BlockAnalyser::analyse_header(const uint8_t* header, uint32_t len)
     bytes_before = 0;
     bytes_after = 0;
     if (len < HEADER_MIN) return PIECE_GENERIC;
-    return detect_file_kind(header, static_cast<int32_t>(len));
-}
-
-int32_t BlockAnalyser::detect_file_kind(const uint8_t* header, int32_t len)
-{
-    return detect_kind_of_file(header, len, input_size);
+    return detect_kind_of_file(header, static_cast<int32_t>(len), input_size);
 }
 
 int32_t BlockAnalyser::detect_kind_of_file(const uint8_t* header, int32_t len, int64_t file_length)
@@ -330,28 +317,15 @@ int32_t BlockAnalyser::classify_piece(uint8_t* piece, uint32_t len)
         return file_kind;
     }
 
-    if (media_bytes_left > 0) {
-        media_bytes_left = static_cast<int32_t>(static_cast<uint32_t>(media_bytes_left) - len);
+    // An object being followed, or one whose header the scan finds, sets the
+    // piece's kind; otherwise pass_piece leaves block_kind generic and the
+    // content decides.
+    const bool following = media_bytes_left > 0;
+    const int64_t bytes_left = input_size - piece_done + bytes_after;
+    if (pass_piece(piece, len, bytes_left, bytes_before + input_size + bytes_after) >= 0 || following)
         return block_kind;
-    }
-
-    if (media_bytes_left == 0) {
-        const int64_t bytes_left = input_size - piece_done + bytes_after;
-        uint32_t at = 0;
-        int64_t size = 0;
-        const int32_t kind =
-            find_embedded_header(piece, len, bytes_left, bytes_before + input_size + bytes_after, &at, &size);
-        if (kind != 0) {
-            block_kind = kind;
-            media_bytes_left = low32(size - static_cast<int64_t>(len));
-            return kind;
-        }
-    }
 
     // Content analysis.
-    media_bytes_left = 0;
-    block_kind = PIECE_GENERIC;
-
     uint32_t h[256] = {};
     for (uint32_t i = 0; i < len; ++i) ++h[piece[i]];
 
