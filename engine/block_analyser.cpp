@@ -1,5 +1,6 @@
 #include "engine/block_analyser.h"
 
+#include "engine/entropy.h"
 #include "engine/entry_state.h"
 #include "engine/media_params.h"
 #include "engine/size_estimator.h"
@@ -326,8 +327,8 @@ int32_t BlockAnalyser::classify_piece(uint8_t* piece, uint32_t len)
         return block_kind;
 
     // Content analysis.
-    uint32_t h[256] = {};
-    for (uint32_t i = 0; i < len; ++i) ++h[piece[i]];
+    uint32_t h[256];
+    byte_histogram(piece, len, h);
 
     const uint32_t dna = h['A'] + h['C'] + h['G'] + h['T'] + h['a'] + h['c'] + h['g'] + h['t'];
     if (dna > 3 * (len / 4)) return PIECE_DNA;

@@ -72,7 +72,7 @@ double stable_log2(double x)
     return value_lo + value_hi;
 }
 
-int32_t measure_piece_entropy(const uint8_t* data, uint32_t len)
+void byte_histogram(const uint8_t* data, uint32_t len, uint32_t h[256])
 {
     // Four histograms side by side keep a run of one byte value from
     // stalling on its own counter.
@@ -85,8 +85,13 @@ int32_t measure_piece_entropy(const uint8_t* data, uint32_t len)
         ++counts[3][data[i + 3]];
     }
     for (; i < len; ++i) ++counts[0][data[i]];
-    uint32_t h[256];
     for (int v = 0; v < 256; ++v) h[v] = counts[0][v] + counts[1][v] + counts[2][v] + counts[3][v];
+}
+
+int32_t measure_piece_entropy(const uint8_t* data, uint32_t len)
+{
+    uint32_t h[256];
+    byte_histogram(data, len, h);
 
     // Entropy in bits per byte: each term in double precision, the running
     // sum kept in single precision.

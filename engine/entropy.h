@@ -7,6 +7,9 @@
 // start, never reset.
 extern uint32_t entropy_level;
 
+// Counts how often each byte value occurs in data[0..len) into h.
+void byte_histogram(const uint8_t* data, uint32_t len, uint32_t h[256]);
+
 // Measures data[0..len): updates entropy_level and returns 8 for text,
 // 1 for x86 machine code, else 2 (level below 796) or 0.
 int32_t measure_piece_entropy(const uint8_t* data, uint32_t len);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/entropy.h"
 #include "engine/error.h"
 #include "engine/varint.h"
 #include "engine/work_memory.h"
@@ -13,7 +14,6 @@ constexpr uint32_t MIN_MATCH = 32;       // shorter repeats stay literal; a matc
 constexpr uint32_t LENGTH_BIAS = MIN_MATCH - 1;
 constexpr uint32_t LAZY_SPAN = 31;       // positions after a match start probed for a better match
 constexpr uint32_t LAZY_MARGIN = 7;      // how much longer a later match must be, beyond the skipped bytes
-constexpr uint32_t FNV_PRIME = 16777619u;
 
 // Table and ring lie far beyond the caches. The encoder fetches the table
 // slot of the position TABLE_AHEAD bytes on, and the ring byte named by the
@@ -23,27 +23,11 @@ constexpr uint32_t TABLE_AHEAD = 64;
 constexpr uint32_t RING_AHEAD = 32;
 constexpr uint32_t SLOT_QUEUE = 128;  // a power of two above TABLE_AHEAD
 
-// Both builds run on little-endian x86: one unaligned load.
-inline uint32_t load_le32(const uint8_t* p)
-{
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
-// Table slot for the position p, from the seven bytes before it: the four
-// at p-7..p-4 spread by the FNV prime, the three at p-3..p-1 mixed in as
-// p[-1] * 65536 + p[-2] * 256 + p[-3].
-inline uint32_t context_hash(const uint8_t* p, uint32_t table_mask)
-{
-    return ((load_le32(p - 7) * FNV_PRIME) ^ (load_le32(p - 4) >> 8)) & table_mask;
-}
-
-// context_hash from the eight bytes before a position held in a register,
+// lzp_context_hash from the eight bytes before a position held in a register,
 // the oldest in the low byte (their little-endian load).
 inline uint32_t recent_hash(uint64_t recent, uint32_t table_mask)
 {
-    return ((uint32_t(recent >> 8) * FNV_PRIME) ^ uint32_t(recent >> 40)) & table_mask;
+    return ((uint32_t(recent >> 8) * LZP_FNV_PRIME) ^ uint32_t(recent >> 40)) & table_mask;
 }
 
 // How many leading bytes a and b share, at most limit.
@@ -79,22 +63,13 @@ inline uint32_t ring_append(const uint8_t* data, uint32_t len, uint32_t pos, uin
 // such value on a tie (255 for empty input). It occurs at most n / 256 times.
 uint8_t least_frequent_byte(const uint8_t* src, uint32_t n)
 {
-    // Four tables so that runs of one value do not serialise on one counter.
-    uint32_t counts[4][256] = {};
-    uint32_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++counts[0][src[i]];
-        ++counts[1][src[i + 1]];
-        ++counts[2][src[i + 2]];
-        ++counts[3][src[i + 3]];
-    }
-    for (; i < n; ++i) ++counts[0][src[i]];
+    uint32_t counts[256];
+    byte_histogram(src, n, counts);
     uint32_t best = UINT32_MAX;
     uint32_t escape = 255;
     for (uint32_t v = 0; v < 256; ++v) {
-        const uint32_t c = counts[0][v] + counts[1][v] + counts[2][v] + counts[3][v];
-        if (c <= best) {
-            best = c;
+        if (counts[v] <= best) {
+            best = counts[v];
             escape = v;
         }
     }
@@ -116,7 +91,7 @@ bool later_match_is_better(const uint8_t* src, uint32_t n, uint32_t i, uint32_t 
     const bool stretch_unchanged = pos - cand > len;
     for (uint32_t d = 1; d <= LAZY_SPAN; ++d) {
         const uint32_t k = i + d;
-        const uint32_t later_cand = lzp_table[context_hash(src + k, lzp_table_mask)];
+        const uint32_t later_cand = lzp_table[lzp_context_hash(src + k, lzp_table_mask)];
         if (later_cand == cand + d && stretch_unchanged) continue;
         if (later_cand == ((pos + d) & ring_mask) || later_cand >= ring_mask || ring[later_cand] != src[k]) continue;
         const uint32_t room = ring_mask - later_cand;
@@ -162,7 +137,7 @@ uint32_t lzp_encode(const uint8_t* src, uint32_t n)
         if (ahead < i) ahead = i;  // after a match
         const uint32_t ahead_end = n - i > TABLE_AHEAD ? i + TABLE_AHEAD : n;
         for (; ahead < ahead_end; ++ahead) {
-            const uint32_t slot = context_hash(src + ahead, table_mask);
+            const uint32_t slot = lzp_context_hash(src + ahead, table_mask);
             slots[ahead % SLOT_QUEUE] = slot;
             __builtin_prefetch(table + slot, 1);
         }
@@ -230,7 +205,8 @@ void lzp_decode(uint8_t* dst, uint32_t n, uint32_t src_len)
         if (p >= src_len) fail_damaged("long-match data ends early");
         // While literals follow, the bytes ahead in the input are the bytes
         // ahead in the output: fetch the table slot they will need.
-        if (p + TABLE_AHEAD <= src_len) __builtin_prefetch(table + context_hash(in + p + TABLE_AHEAD, table_mask), 1);
+        if (p + TABLE_AHEAD <= src_len)
+            __builtin_prefetch(table + lzp_context_hash(in + p + TABLE_AHEAD, table_mask), 1);
         const uint32_t h = recent_hash(recent, table_mask);
         const uint8_t b = in[p++];
         if (b == escape) {

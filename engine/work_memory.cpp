@@ -5,6 +5,7 @@
 
 #include "engine/bit_model.h"
 #include "engine/error.h"
+#include "engine/lzp.h"
 #include "platform/memory.h"
 
 uint8_t* block_buffer = nullptr;
@@ -33,16 +34,6 @@ void reallocate(T*& buffer, size_t elements)
     advise_random_access(buffer, elements * sizeof(T));
 }
 
-// The LZP table slot of ring position p, from the seven bytes before it,
-// as the long-match stage computes it.
-inline uint32_t ring_context_slot(uint32_t p)
-{
-    uint32_t x, y;
-    std::memcpy(&x, lzp_ring + p - 7, 4);
-    std::memcpy(&y, lzp_ring + p - 4, 4);
-    return ((x * 16777619u) ^ (y >> 8)) & lzp_table_mask;
-}
-
 // Returns the ring and the table of the same size to all zeros. Without a
 // wrap, the ring holds exactly the bytes appended since the last reset, and
 // every table slot written since then is the slot of one of their
@@ -59,7 +50,7 @@ void clear_history()
     // A slot cleared this way costs about as much as a cache miss; a short
     // history still beats sweeping the whole table.
     if (used < (lzp_table_mask + 1) / 32) {
-        for (uint32_t p = 7; p < used; ++p) lzp_table[ring_context_slot(p)] = 0;
+        for (uint32_t p = 7; p < used; ++p) lzp_table[lzp_context_hash(lzp_ring + p, lzp_table_mask)] = 0;
     } else {
         std::memset(lzp_table, 0, (size_t(lzp_table_mask) + 1) * sizeof(uint32_t));
     }
