@@ -1,7 +1,5 @@
 #include "engine/entry_state.h"
 
-#include <cstdint>
-
 FileHandle read_handle = NO_FILE;
 FileHandle write_handle = NO_FILE;
 

@@ -135,8 +135,7 @@ PieceStart analyse_piece_start(FileHandle file, uint64_t offset, int64_t piece_l
         }
         const int32_t found = analyser.pass_piece(piece, len, length - at, length);
         if (found >= 0) {
-            const int64_t header_at = at + found;
-            data_start = header_at + media_data_offset(piece + found, len - static_cast<uint32_t>(found));
+            data_start = at + found + media_data_offset(piece + found, len - static_cast<uint32_t>(found));
             frame = frame_bytes(analyser.block_kind);
         }
         at += len;

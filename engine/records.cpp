@@ -131,12 +131,9 @@ void encode_run(uint8_t* run, uint32_t len, int32_t type)
 void encode_generic_record(uint8_t* run, uint32_t len)
 {
     put_raw_u32(len);
-    if (measure_piece_entropy(run, len) == 1) {
-        range_encode_direct_bit(1);
-        x86_encode_buffer(run, len);
-    } else {
-        range_encode_direct_bit(0);
-    }
+    const bool machine_code = measure_piece_entropy(run, len) == 1;
+    range_encode_direct_bit(machine_code);
+    if (machine_code) x86_encode_buffer(run, len);
     encode_long_match_payload(run, len);
 }
 
@@ -151,14 +148,10 @@ void encode_stride_record_bare(uint8_t* run, uint32_t len, int32_t stride)
 void encode_dna_record(uint8_t* run, uint32_t len)
 {
     put_raw_u32(len);
-    uint32_t packed_length = 0;
-    if (len >= MIN_FILTER_BLOCK) packed_length = dna_pack(run, len);
+    const uint32_t packed_length = len >= MIN_FILTER_BLOCK ? dna_pack(run, len) : 0;
     range_encode_direct_bit(packed_length > 0);
-    uint32_t payload = len;
-    if (packed_length > 0) {
-        put_raw_u32(packed_length);
-        payload = packed_length;
-    }
+    if (packed_length > 0) put_raw_u32(packed_length);
+    const uint32_t payload = packed_length > 0 ? packed_length : len;
     put_raw_u32(transform_in_place(run, payload));
     cm_encode(run, static_cast<int32_t>(payload));
 }

@@ -305,7 +305,6 @@ int32_t stride_filter_pays(uint8_t* block, uint32_t len, int32_t stride)
 
 int32_t choose_image_filter(uint8_t* run, int32_t len, uint8_t allow_colour)
 {
-    image_filter_choice = 0;
     const uint32_t n = len <= 0 ? 0 : std::min(static_cast<uint32_t>(len), IMAGE_TRIAL_LIMIT);
     const uint32_t above = row_above(3 * static_cast<int64_t>(image_width));
 
@@ -321,23 +320,21 @@ int32_t choose_image_filter(uint8_t* run, int32_t len, uint8_t allow_colour)
     uint32_t best = costs[0];
     int32_t choice = 0;
     uint8_t leave_channels = 0;
-    uint8_t leave_width = 0;
     if (costs[1] < best) {
         best = costs[1];
         choice = 1;
         leave_channels = 1;
-        leave_width = 1;
     }
     if (costs[2] < best) {
         best = costs[2];
         choice = 1;
         leave_channels = 3;
-        leave_width = 1;
     }
     if (trials == 4 && costs[3] < best) choice = 2;
 
+    // A delta won at some point: its parameters stay set, one byte wide.
     channel_count = leave_channels;
-    sample_bytes = leave_width;
+    sample_bytes = leave_channels != 0 ? 1 : 0;
     image_filter_choice = static_cast<uint8_t>(choice);
     return choice;
 }
