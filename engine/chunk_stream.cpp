@@ -107,16 +107,14 @@ void flush_coded_chunk()
 
 uint8_t refill_raw()
 {
-    const uint32_t size = load_next_chunk(&raw_read_pos, CHUNK_RAW_FULL, raw_buffer);
-    raw_end = raw_buffer + size;
+    raw_end = raw_buffer + load_next_chunk(&raw_read_pos, CHUNK_RAW_FULL, raw_buffer);
     raw_cursor = raw_buffer + 1;
     return raw_buffer[0];
 }
 
 uint8_t refill_coded()
 {
-    const uint32_t size = load_next_chunk(&coded_read_pos, CHUNK_CODED_FULL, coded_buffer);
-    coded_end = coded_buffer + size;
+    coded_end = coded_buffer + load_next_chunk(&coded_read_pos, CHUNK_CODED_FULL, coded_buffer);
     coded_cursor = coded_buffer + 1;
     return coded_buffer[0];
 }
