@@ -5,7 +5,6 @@
 #include <cstring>
 #include <map>
 #include <string>
-#include <sys/stat.h>
 #include <utility>
 #include <vector>
 

@@ -16,6 +16,9 @@ void block_analyser_construct(BlockAnalyser* analyser)
     *analyser = BlockAnalyser{};
 }
 
+// The analyser owns no memory: nothing to release at exit.
+void block_analyser_destroy(BlockAnalyser*) {}
+
 namespace {
 
 // A header candidate reads its fixed fields from its first 36 bytes; the
@@ -128,7 +131,12 @@ int32_t BlockAnalyser::analyse_header(const uint8_t* header, uint32_t len)
     bytes_before = 0;
     bytes_after = 0;
     if (len < HEADER_MIN) return PIECE_GENERIC;
-    return detect_kind_of_file(header, static_cast<int32_t>(len), input_size);
+    return detect_file_kind(header, static_cast<int32_t>(len));
+}
+
+int32_t BlockAnalyser::detect_file_kind(const uint8_t* header, int32_t len)
+{
+    return detect_kind_of_file(header, len, input_size);
 }
 
 int32_t BlockAnalyser::detect_kind_of_file(const uint8_t* header, int32_t len, int64_t file_length)

@@ -19,9 +19,11 @@ struct BlockAnalyser {
 
     // Resets the state for a new entry and sniffs its first block.
     int32_t analyse_header(const uint8_t* header, uint32_t len);
-    // Kind of the entry from the header at the start of a file of
-    // file_length bytes, of which the entry may hold only a piece; len is at
-    // least 128 (a shorter block gives PIECE_GENERIC).
+    // Kind of the entry from the header at its start; len is at least 128
+    // (a shorter block gives PIECE_GENERIC).
+    int32_t detect_file_kind(const uint8_t* header, int32_t len);
+    // detect_file_kind for the header of a file of file_length bytes, of
+    // which the entry may hold only a piece.
     int32_t detect_kind_of_file(const uint8_t* header, int32_t len, int64_t file_length);
     // Piece type of the next piece of the entry, in file order.
     int32_t classify_piece(uint8_t* piece, uint32_t len);
@@ -42,6 +44,7 @@ struct BlockAnalyser {
 extern BlockAnalyser block_analyser;
 
 void block_analyser_construct(BlockAnalyser* analyser);
+void block_analyser_destroy(BlockAnalyser* analyser);
 
 // Width x height of a PNM header at `header` with n bytes available; sets
 // image_width and image_height.

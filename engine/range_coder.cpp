@@ -16,13 +16,18 @@ void range_encoder_start()
     coded_cursor = coded_buffer;
 }
 
+void range_decoder_prime()
+{
+    rc_code = 0;
+    for (int i = 0; i < 5; ++i) rc_code = (rc_code << 8) + get_coded_byte();
+}
+
 void range_decoder_start()
 {
     raw_read_pos = coded_read_pos = entry_data_offset;
     raw_cursor = raw_end = raw_buffer + CHUNK_SIZE;
     coded_cursor = coded_end = coded_buffer + CHUNK_SIZE;
     piece_done = 0;
-    rc_code = 0;
-    for (int i = 0; i < 5; ++i) rc_code = (rc_code << 8) + get_coded_byte();
+    range_decoder_prime();
     rc_range = 0xFFFFFFFFu;
 }

@@ -45,6 +45,7 @@ inline void range_encode_direct_bit(int bit)
 // entry_data_offset (and end at entry_data_end): both readers search from
 // there, piece_done = 0, and the decoder is primed with five coded bytes.
 void range_decoder_start();
+void range_decoder_prime();
 
 inline int range_decode_direct_bit()
 {
